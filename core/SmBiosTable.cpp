@@ -1,0 +1,121 @@
+#include "SmBiosTable.h"
+
+#include <algorithm>
+
+namespace {
+constexpr uint8_t kEndOfTable = 127;
+constexpr uint32_t kHeaderSize = 4;
+} // namespace
+
+uint32_t StructureLength(const uint8_t* structure, const uint8_t* end) {
+    if (structure == nullptr || end == nullptr || end - structure < 2) return 0;
+    const uint8_t* q = structure + structure[1];
+    if (q >= end) return 0;
+    if (*q != 0) {
+        while (q < end && *q != 0) ++q;
+        if (q >= end) return 0;
+    }
+    for (;;) {
+        ++q;
+        if (q >= end) return 0;
+        if (*q == 0) break;
+        while (q < end && *q != 0) ++q;
+        if (q >= end) return 0;
+    }
+    return static_cast<uint32_t>(q - structure) + 1;
+}
+
+bool CSmBiosTable::Attach(uint8_t* buffer, uint32_t size) {
+    if (buffer == buffer_) buffer_ = nullptr; // re-attaching the same buffer must not free it
+    Reset();
+    buffer_ = buffer;
+    size_ = buffer != nullptr ? size : 0;
+    Walk();
+    cursor_ = types_.size();
+    return true;
+}
+
+void CSmBiosTable::Walk() {
+    const uint8_t* const begin = buffer_;
+    const uint8_t* const end = buffer_ + size_;
+    const uint8_t* p = begin;
+    while (p != nullptr && end - p >= static_cast<ptrdiff_t>(kHeaderSize)) {
+        const uint32_t length = StructureLength(p, end);
+        if (length == 0) break; // string set runs past the buffer
+        if (p[0] != kEndOfTable) {
+            const uint16_t handle = static_cast<uint16_t>(p[2] | (p[3] << 8));
+            types_.push_back({p[0], handle, static_cast<uint32_t>(p - begin), length});
+        }
+        p += length;
+    }
+    handles_ = types_;
+    // Stable sorts keep table order among equals: within a type for the type
+    // index, and so that the first structure of a handle comes first.
+    std::stable_sort(types_.begin(), types_.end(),
+                     [](const Entry& a, const Entry& b) { return a.type < b.type; });
+    std::stable_sort(handles_.begin(), handles_.end(),
+                     [](const Entry& a, const Entry& b) { return a.handle < b.handle; });
+    handles_.erase(std::unique(handles_.begin(), handles_.end(),
+                               [](const Entry& a, const Entry& b) { return a.handle == b.handle; }),
+                   handles_.end());
+}
+
+bool CSmBiosTable::Detach(uint8_t** buffer, uint32_t* size) {
+    if (buffer_ == nullptr || size_ == 0) return false;
+    if (buffer != nullptr) *buffer = buffer_;
+    if (size != nullptr) *size = size_;
+    buffer_ = nullptr;
+    size_ = 0;
+    return true;
+}
+
+void CSmBiosTable::Reset() {
+    delete[] buffer_;
+    buffer_ = nullptr;
+    size_ = 0;
+    types_.clear();
+    handles_.clear();
+}
+
+size_t CSmBiosTable::FirstOfType(uint8_t type) const {
+    auto it = std::lower_bound(types_.begin(), types_.end(), type,
+                               [](const Entry& e, uint8_t t) { return e.type < t; });
+    return (it != types_.end() && it->type == type) ? static_cast<size_t>(it - types_.begin()) : types_.size();
+}
+
+void CSmBiosTable::LoadEntry(const Entry& entry, CCSmBiosItem& item) const {
+    item.Load(buffer_ + entry.offset, entry.length);
+}
+
+void CSmBiosTable::StartTypeEnum(uint8_t type) {
+    cursorType_ = type;
+    cursor_ = FirstOfType(type);
+}
+
+bool CSmBiosTable::NextOfType(CCSmBiosItem& item) {
+    if (buffer_ == nullptr || cursor_ >= types_.size() || types_[cursor_].type != cursorType_) return false;
+    LoadEntry(types_[cursor_], item);
+    ++cursor_;
+    return true;
+}
+
+bool CSmBiosTable::GetFirstOfType(uint8_t type, CCSmBiosItem& item) const {
+    const size_t i = FirstOfType(type);
+    if (buffer_ == nullptr || i >= types_.size()) return false;
+    LoadEntry(types_[i], item);
+    return true;
+}
+
+bool CSmBiosTable::GetByIndex(uint32_t index, CCSmBiosItem& item) const {
+    if (buffer_ == nullptr || index >= types_.size()) return false;
+    LoadEntry(types_[index], item);
+    return true;
+}
+
+bool CSmBiosTable::GetByHandle(uint16_t handle, CCSmBiosItem& item) const {
+    auto it = std::lower_bound(handles_.begin(), handles_.end(), handle,
+                               [](const Entry& e, uint16_t h) { return e.handle < h; });
+    if (buffer_ == nullptr || it == handles_.end() || it->handle != handle) return false;
+    LoadEntry(*it, item);
+    return true;
+}

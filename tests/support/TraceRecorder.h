@@ -1,0 +1,21 @@
+// In-memory trace target for tests of the portable code: every record that
+// reaches Trace() is kept, formatted, so that a test can assert on it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct TraceRecord {
+    unsigned level;
+    std::string scope;
+    std::string category;
+    std::string text;
+    std::string details;
+};
+
+namespace TraceRecorder {
+void Clear();
+const std::vector<TraceRecord>& Records();
+// Records whose text or details equal `s`.
+size_t Count(const std::string& s);
+} // namespace TraceRecorder
