@@ -139,7 +139,7 @@ TEST_F(AssemblyIdentity, SecondThreadWaitsUntilTheFirstUninitializes) {
     Sleep(300);
     EXPECT_EQ(secondState.load(), 1) << "second DllInitialize must wait for the mutex";
     EXPECT_TRUE(AssemblyDllUninitialize(assembly));
-    for (int i = 0; i < 500 && secondState.load() != 2; ++i)
+    for (int i = 0; i < 3000 && secondState.load() != 2; ++i)
         Sleep(10);
     EXPECT_EQ(secondState.load(), 2);
     EXPECT_TRUE(secondResult.load());
