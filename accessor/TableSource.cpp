@@ -73,20 +73,20 @@ std::wstring CTableSource::ConfiguredFile() {
         if (m > 0 && m < n) return longer.substr(0, m);
     }
 
-    DWORD bytes = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kRegistryKey, kRegistryValue, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ,
-                     nullptr, nullptr, &bytes) != ERROR_SUCCESS ||
-        bytes < sizeof(wchar_t)) {
-        return {};
+    // RRF_RT_REG_SZ also admits REG_EXPAND_SZ, which comes back expanded.
+    std::wstring path(MAX_PATH, L'\0');
+    for (int round = 0; round < 3; ++round) {
+        DWORD bytes = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+        const LONG error = RegGetValueW(HKEY_LOCAL_MACHINE, kRegistryKey, kRegistryValue, RRF_RT_REG_SZ,
+                                        nullptr, &path[0], &bytes);
+        if (error == ERROR_SUCCESS) {
+            path.resize(wcsnlen(path.c_str(), path.size()));
+            return path;
+        }
+        if (error != ERROR_MORE_DATA) break;
+        path.assign(bytes / sizeof(wchar_t) + 1, L'\0');
     }
-    std::wstring path(bytes / sizeof(wchar_t) + 1, L'\0');
-    bytes = static_cast<DWORD>(path.size() * sizeof(wchar_t));
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kRegistryKey, kRegistryValue, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ,
-                     nullptr, &path[0], &bytes) != ERROR_SUCCESS) {
-        return {};
-    }
-    path.resize(wcsnlen(path.c_str(), path.size()));
-    return path;
+    return {};
 }
 
 HRESULT CTableSource::Load(std::vector<uint8_t>& table) {
