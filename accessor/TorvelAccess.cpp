@@ -61,6 +61,8 @@ HRESULT CTorvelAccess::Create(IUnknown* outer, REFIID iid, void** ppv) {
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     auto* object = new (std::nothrow) CTorvelAccess();
     if (object == nullptr) return E_OUTOFMEMORY;
+    // Without the marshaler the object still works within its apartment.
+    CoCreateFreeThreadedMarshaler(static_cast<IDriverAccessRaw*>(object), object->marshaler_.Put());
     const HRESULT hr = object->QueryInterface(iid, ppv);
     object->Release();
     return hr;
@@ -86,6 +88,8 @@ HRESULT CTorvelAccess::QueryInterface(REFIID iid, void** ppv) {
         *ppv = static_cast<IDriverServices*>(this);
     } else if (IsEqualIID(iid, IID_IComponentInit)) {
         *ppv = static_cast<IComponentInit*>(this);
+    } else if (IsEqualIID(iid, IID_IMarshal) && marshaler_) {
+        return marshaler_->QueryInterface(iid, ppv);
     } else {
         *ppv = nullptr;
         return E_NOINTERFACE;

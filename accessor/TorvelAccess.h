@@ -7,7 +7,8 @@
 // far), Close and Stop undo them. The table is read from its source
 // (CTableSource) at the first request of an open session and kept until the
 // session is closed, so that the size and the table requests of one session
-// agree.
+// agree. The object is thread-safe and aggregates the free-threaded
+// marshaler, so a pointer to it may be used from any apartment of the process.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +21,7 @@
 
 #include "DriverAccess.h"
 #include "common/assembly/ComponentInit.h"
+#include "common/platform/ComWrappers.h"
 
 class CTorvelAccess final : public IDriverAccessRaw, public IDriverServices, public IComponentInit {
 public:
@@ -56,6 +58,7 @@ private:
     static HRESULT Answer(const uint8_t* bytes, ULONG count, VARIANT* pvtOutput);
 
     std::atomic<ULONG> refs_{1};
+    ComPtr<IUnknown> marshaler_; // free-threaded marshaler, inner object
     std::mutex lock_;
     bool running_ = false;
     bool open_ = false;

@@ -4,6 +4,8 @@
 
 #include <objbase.h>
 
+#include <thread>
+
 #include "AccessorTestSupport.h"
 #include "Registration.h"
 #include "common/assembly/ComponentInit.h"
@@ -114,6 +116,35 @@ TEST_F(RegisteredAccessor, CreatedByProgIdServesTheTableFile) {
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
+TEST_F(RegisteredAccessor, UsableFromAnotherApartment) {
+    ComPtr<IDriverServices> services;
+    ASSERT_EQ(CoCreateInstance(CLSID_TorvelAccess, nullptr, CLSCTX_INPROC_SERVER, IID_IDriverServices,
+                               services.PutVoid()),
+              S_OK);
+    IStream* stream = nullptr;
+    ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDriverServices, services.Get(), &stream), S_OK);
+    HRESULT unmarshaled = E_FAIL, started = E_FAIL;
+    ULONG status = 99;
+    IDriverServices* seen = nullptr;
+    std::thread worker([&] {
+        ComApartment mta(COINIT_MULTITHREADED);
+        ComPtr<IDriverServices> there;
+        unmarshaled = CoGetInterfaceAndReleaseStream(stream, IID_IDriverServices, there.PutVoid());
+        if (SUCCEEDED(unmarshaled)) {
+            seen = there.Get();
+            started = there->Start(&status);
+        }
+    });
+    worker.join();
+    ASSERT_EQ(unmarshaled, S_OK);
+    EXPECT_EQ(started, S_OK);
+    EXPECT_EQ(status, 0u);
+    // The free-threaded marshaler hands over the object itself, no proxy.
+    EXPECT_EQ(seen, services.Get());
+    EXPECT_EQ(services->Start(&status), S_OK);
+    EXPECT_EQ(status, static_cast<ULONG>(DA_STATUS_ALREADY_RUNNING));
+}
+
 TEST_F(RegisteredAccessor, ClassObject) {
     ComPtr<IClassFactory> factory;
     EXPECT_EQ(getClassObject(IID_IDispatch, IID_IClassFactory, factory.PutVoid()), CLASS_E_CLASSNOTAVAILABLE);
@@ -162,26 +193,6 @@ TEST_F(RegisteredAccessor, UnregistrationRemovesItsKeysOnly) {
     EXPECT_FALSE(KeyExists(L"AcTorvel.TorvelAccess"));
     EXPECT_FALSE(KeyExists(ClsidKey()));
     EXPECT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, L"AcTorvel.TorvelAccess.1"), ERROR_SUCCESS);
-}
-
-TEST_F(RegisteredAccessor, RegisteredWithRegsvr32) {
-    ASSERT_EQ(unregisterServer(), S_OK);
-    auto run = [](const std::wstring& arguments) {
-        std::wstring command = L"regsvr32.exe /s " + arguments;
-        STARTUPINFOW si{sizeof(si)};
-        PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-            return static_cast<DWORD>(-1);
-        UniqueHandle process(pi.hProcess), thread(pi.hThread);
-        WaitForSingleObject(pi.hProcess, 60000);
-        DWORD code = 0;
-        GetExitCodeProcess(pi.hProcess, &code);
-        return code;
-    };
-    EXPECT_EQ(run(L"\"" + dllPath + L"\""), 0u);
-    EXPECT_EQ(StringValue(L"AcTorvel.TorvelAccess\\CLSID"), ClsidKey().substr(6));
-    EXPECT_EQ(run(L"/u \"" + dllPath + L"\""), 0u);
-    EXPECT_FALSE(KeyExists(ClsidKey()));
 }
 
 TEST(AccessorDll, VersionResource) {

@@ -162,12 +162,10 @@ TEST_F(AccessorObject, RejectsWrongOutputSizesAndUnknownCodes) {
               E_POINTER);
 
     // None of this spoiled the session.
-    HRESULT hr = E_FAIL;
     ULONG size = 0;
     EXPECT_EQ(RequestSize(raw.Get(), &size).hr, S_OK);
     EXPECT_EQ(size, tableSize);
     EXPECT_EQ(Request(raw.Get(), DA_IOCTL_GET_SMBIOS_TABLE, size).hr, S_OK);
-    (void)hr;
 }
 
 TEST_F(AccessorObject, OneSessionAnswersFromOneReadOfTheTable) {
@@ -318,23 +316,4 @@ TEST_F(AccessorObject, ComponentInitRecordsTheFeatureContext) {
     EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr, &result), S_OK);
     EXPECT_EQ(result, VARIANT_TRUE);
     EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr, nullptr), E_POINTER);
-}
-
-TEST_F(AccessorObject, InterfacesAndTraceOfAMethod) {
-    ComPtr<IUnknown> unknown;
-    EXPECT_EQ(raw.As(IID_IUnknown, unknown), S_OK);
-    ComPtr<IDispatch> dispatch;
-    EXPECT_EQ(raw.As(IID_IDispatch, dispatch), E_NOINTERFACE);
-
-    ULONG status = 0;
-    services->Start(&status);
-    const auto& records = TraceRecorder::Records();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].scope, "CTorvelAccess::Start");
-    EXPECT_EQ(records[0].category, "Enter");
-    EXPECT_EQ(records[0].text, "Method Start has been entered.");
-    EXPECT_EQ(records[1].category, "Leave");
-    EXPECT_EQ(records[1].text, "Method Start has been left.");
-    EXPECT_EQ(records[1].details, "hRes: 0x0, status: 0");
-    EXPECT_EQ(records[1].level, 3u);
 }
