@@ -89,7 +89,7 @@ std::string ErrorOf(const Bytes& b) {
 const Bytes kSmall = Table({Structure(0, 0x0000, {1, 2, 3}, {"Vendor", "1.0"}), Structure(1, 0x0001, {4, 5}),
                             Structure(127, 0x7F00, {})});
 
-class RealTables : public ::testing::Test {
+class TableFileOnRealTables : public ::testing::Test {
 protected:
     void SetUp() override {
         names = RealTableNames();
@@ -105,7 +105,7 @@ protected:
 
 } // namespace
 
-TEST_F(RealTables, EveryKindOfFileYieldsTheTableUnchanged) {
+TEST_F(TableFileOnRealTables, EveryKindOfFileYieldsTheTableUnchanged) {
     for (const auto& name : names) {
         SCOPED_TRACE(name);
         const Bytes table = Load(name);
