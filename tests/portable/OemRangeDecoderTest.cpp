@@ -39,8 +39,7 @@ template <class D> void ExpectRefused(const Bytes& bytes, const std::string& why
 // and for Length 0x0C the four slot bytes.
 Bytes Asf(uint8_t type, int length,
           std::initializer_list<std::string> strings = {"Intel_ASF", "Intel_ASF_001"}) {
-    Bytes body = {1, 1, 2, 0x11};
-    if (length >= 0x0C) body.insert(body.end(), {0x05, 0x20, 0x1F, 0x0C});
+    const Bytes body = length >= 0x0C ? Bytes{1, 1, 2, 0x11, 0x05, 0x20, 0x1F, 0x0C} : Bytes{1, 1, 2, 0x11};
     return Structure(type, 0x8000, body, strings, length);
 }
 
