@@ -16,17 +16,7 @@ BSTR WidenLiteral(const char* s) {
     return b;
 }
 
-void ClearAll(std::vector<VARIANT>& items) {
-    for (VARIANT& v : items)
-        VariantClear(&v);
-    items.clear();
-}
 } // namespace
-
-VariantAttributeSink::~VariantAttributeSink() {
-    ClearAll(names_);
-    ClearAll(values_);
-}
 
 HRESULT VariantAttributeSink::MakeValue(const AttributeValue& value, VARIANT& out) {
     VariantInit(&out);
@@ -85,30 +75,15 @@ HRESULT VariantAttributeSink::MakeName(const char* name, bool numbered, VARIANT&
 
 AppendResult VariantAttributeSink::Append(const char* name, bool numberedName, const AttributeValue& value) {
     HRESULT result = S_OK;
-    values_.emplace_back();
-    const HRESULT hrValue = MakeValue(value, values_.back());
+    const HRESULT hrValue = MakeValue(value, values_.Add());
     if (FAILED(hrValue)) result = hrValue;
-    names_.emplace_back();
-    const HRESULT hrName = MakeName(name, numberedName, names_.back());
+    const HRESULT hrName = MakeName(name, numberedName, names_.Add());
     if (FAILED(hrName)) result = hrName;
     return result;
 }
 
-HRESULT VariantAttributeSink::MoveInto(std::vector<VARIANT>& items, VARIANT* out) {
-    VariantInit(out);
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(items.size()));
-    if (array == nullptr) return E_OUTOFMEMORY;
-    // The VARIANTs move into the array as they are: ownership of their
-    // strings and arrays passes with them.
-    if (!items.empty()) std::memcpy(array->pvData, items.data(), items.size() * sizeof(VARIANT));
-    items.clear();
-    out->vt = VT_ARRAY | VT_VARIANT;
-    out->parray = array;
-    return S_OK;
-}
-
 HRESULT VariantAttributeSink::HandOver(VARIANT* names, VARIANT* values) {
-    const HRESULT hrNames = MoveInto(names_, names);
-    const HRESULT hrValues = MoveInto(values_, values);
+    const HRESULT hrNames = names_.MoveInto(names);
+    const HRESULT hrValues = values_.MoveInto(values);
     return FAILED(hrNames) ? hrNames : hrValues;
 }

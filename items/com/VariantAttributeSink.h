@@ -5,8 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include <vector>
-
+#include "VariantList.h"
 #include "items/AttributeSink.h"
 
 class VariantAttributeSink : public IAttributeSink {
@@ -14,7 +13,7 @@ public:
     VariantAttributeSink() = default;
     VariantAttributeSink(const VariantAttributeSink&) = delete;
     VariantAttributeSink& operator=(const VariantAttributeSink&) = delete;
-    ~VariantAttributeSink() override;
+    ~VariantAttributeSink() override = default;
 
     AppendResult Append(const char* name, bool numberedName, const AttributeValue& value) override;
 
@@ -26,9 +25,7 @@ public:
 private:
     static HRESULT MakeValue(const AttributeValue& value, VARIANT& out);
     static HRESULT MakeName(const char* name, bool numbered, VARIANT& out);
-    static HRESULT MoveInto(std::vector<VARIANT>& items, VARIANT* out);
 
-    // Elements are grown in place, so an append never copies the record so far.
-    std::vector<VARIANT> names_;
-    std::vector<VARIANT> values_;
+    VariantList names_;
+    VariantList values_;
 };
