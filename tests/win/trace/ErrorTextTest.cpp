@@ -81,13 +81,6 @@ TEST(TraceErrorText, WmiTableRowsAndUnknown) {
         EXPECT_STREQ(CCVireoTrace::GetErrorText(row.code), row.text) << std::hex << row.code;
 }
 
-TEST(TraceErrorText, ResultBufferIsSharedAndReused) {
-    const char* first = CCVireoTrace::GetErrorText(0x80041002u);
-    const char* second = CCVireoTrace::GetErrorText(0x12345678u);
-    EXPECT_EQ(first, second);
-    EXPECT_STREQ(first, "unknown");
-}
-
 // Message-queuing codes (facility 14) come from MQUTIL.DLL; when it has no text
 // the system table is asked, then NETMSG.DLL, then wmiutils.dll.
 TEST(TraceErrorText, MessageQueueCodesAskTheMessageLibrariesInOrder) {
