@@ -32,6 +32,8 @@ function(korvix_add_gtest name)
   korvix_use_gtest()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
+  # EXPECT_* inside an unbraced if is fine with gtest's macros.
+  target_compile_options(${name} PRIVATE -Wno-dangling-else)
   target_compile_definitions(${name} PRIVATE KORVIX_TEST_DATA_DIR="${KORVIX_TEST_DATA_DIR}")
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   gtest_discover_tests(${name}

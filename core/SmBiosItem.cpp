@@ -36,7 +36,8 @@ void CCSmBiosItem::ParseStrings() {
     if (q >= size_ || copy_[q] == 0) return;
     while (q < size_ && copy_[q] != 0) {
         strings_.push_back(reinterpret_cast<const char*>(copy_.get() + q));
-        while (q < size_ && copy_[q] != 0) ++q;
+        while (q < size_ && copy_[q] != 0)
+            ++q;
         ++q; // past the terminator
     }
 }
@@ -45,7 +46,8 @@ bool CCSmBiosItem::Read(uint32_t offset, uint32_t width, uint64_t& value) const 
     const uint8_t* p = Bytes(offset, width);
     if (p == nullptr || width > 8) return false;
     value = 0;
-    for (uint32_t i = width; i-- > 0;) value = (value << 8) | p[i];
+    for (uint32_t i = width; i-- > 0;)
+        value = (value << 8) | p[i];
     return true;
 }
 

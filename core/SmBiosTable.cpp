@@ -12,14 +12,16 @@ uint32_t StructureLength(const uint8_t* structure, const uint8_t* end) {
     const uint8_t* q = structure + structure[1];
     if (q >= end) return 0;
     if (*q != 0) {
-        while (q < end && *q != 0) ++q;
+        while (q < end && *q != 0)
+            ++q;
         if (q >= end) return 0;
     }
     for (;;) {
         ++q;
         if (q >= end) return 0;
         if (*q == 0) break;
-        while (q < end && *q != 0) ++q;
+        while (q < end && *q != 0)
+            ++q;
         if (q >= end) return 0;
     }
     return static_cast<uint32_t>(q - structure) + 1;
@@ -80,7 +82,8 @@ void CSmBiosTable::Reset() {
 size_t CSmBiosTable::FirstOfType(uint8_t type) const {
     auto it = std::lower_bound(types_.begin(), types_.end(), type,
                                [](const Entry& e, uint8_t t) { return e.type < t; });
-    return (it != types_.end() && it->type == type) ? static_cast<size_t>(it - types_.begin()) : types_.size();
+    return (it != types_.end() && it->type == type) ? static_cast<size_t>(it - types_.begin())
+                                                    : types_.size();
 }
 
 void CSmBiosTable::LoadEntry(const Entry& entry, CCSmBiosItem& item) const {

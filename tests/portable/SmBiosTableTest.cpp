@@ -20,11 +20,15 @@ uint8_t* NewBuffer(const Bytes& bytes) {
 
 // A table attached from a copy of `bytes`.
 struct Attached {
-    explicit Attached(const Bytes& bytes) { table.Attach(NewBuffer(bytes), static_cast<uint32_t>(bytes.size())); }
+    explicit Attached(const Bytes& bytes) {
+        table.Attach(NewBuffer(bytes), static_cast<uint32_t>(bytes.size()));
+    }
     CSmBiosTable table;
 };
 
-uint16_t HandleOf(const CCSmBiosItem& item) { return item.Handle(); }
+uint16_t HandleOf(const CCSmBiosItem& item) {
+    return item.Handle();
+}
 
 const Bytes kProc1 = Structure(4, 0x0400, {1, 2}, {"CPU1"});
 const Bytes kBios = Structure(0, 0x0000, {1, 2, 3}, {"Vendor"});
@@ -249,7 +253,8 @@ TEST(SmBiosTable, TruncatedAndMalformedTablesStayInBounds) {
         bad.insert(bad.end(), kBios.begin(), kBios.end());
         Attached t(bad);
         CCSmBiosItem item;
-        for (uint32_t i = 0; i < t.table.Count(); ++i) ASSERT_TRUE(t.table.GetByIndex(i, item));
+        for (uint32_t i = 0; i < t.table.Count(); ++i)
+            ASSERT_TRUE(t.table.GetByIndex(i, item));
     }
     Bytes past = {3, 200, 0x03, 0x00, 0, 0};
     Attached t(past);

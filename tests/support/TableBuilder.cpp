@@ -20,18 +20,22 @@ Bytes Structure(uint8_t type, uint16_t handle, const Bytes& body, std::initializ
 
 Bytes Table(std::initializer_list<Bytes> structures) {
     Bytes t;
-    for (const auto& s : structures) t.insert(t.end(), s.begin(), s.end());
+    for (const auto& s : structures)
+        t.insert(t.end(), s.begin(), s.end());
     return t;
 }
 
-Bytes U16(uint16_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
+Bytes U16(uint16_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+}
 Bytes U32(uint32_t v) {
     return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
             static_cast<uint8_t>(v >> 24)};
 }
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes all;
-    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    for (const auto& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
     return all;
 }
 
@@ -41,7 +45,9 @@ Bytes ReadFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string TestDataPath(const std::string& relative) { return std::string(KORVIX_TEST_DATA_DIR) + "/" + relative; }
+std::string TestDataPath(const std::string& relative) {
+    return std::string(KORVIX_TEST_DATA_DIR) + "/" + relative;
+}
 
 // The list comes from the checksum file, so no directory listing is needed;
 // the malformed tables under broken/ are left out.
@@ -55,7 +61,6 @@ std::vector<std::string> RealTableNames() {
         if (fields >> sum >> name) {
             if (!name.empty() && name[0] == '*') name.erase(0, 1);
             if (name.find('/') == std::string::npos) names.push_back(name); // broken/ is kept apart
-
         }
     }
     return names;

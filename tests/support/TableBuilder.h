@@ -10,8 +10,8 @@ using Bytes = std::vector<uint8_t>;
 
 // One structure: header, formatted area (`body` follows the 4 header bytes),
 // then the string set. Length is 4 + body size unless given.
-Bytes Structure(uint8_t type, uint16_t handle, const Bytes& body, std::initializer_list<std::string> strings = {},
-                int length = -1);
+Bytes Structure(uint8_t type, uint16_t handle, const Bytes& body,
+                std::initializer_list<std::string> strings = {}, int length = -1);
 
 // Concatenation of structures into one table.
 Bytes Table(std::initializer_list<Bytes> structures);

@@ -10,7 +10,9 @@ std::mutex g_lock;
 std::vector<TraceRecord> g_records;
 } // namespace
 
-bool TraceWanted(unsigned) { return true; }
+bool TraceWanted(unsigned) {
+    return true;
+}
 
 void Trace(unsigned level, const char* scope, const char* category, const char* text, const char* details,
            ...) {
@@ -33,11 +35,14 @@ void Clear() {
     std::lock_guard<std::mutex> hold(g_lock);
     g_records.clear();
 }
-const std::vector<TraceRecord>& Records() { return g_records; }
+const std::vector<TraceRecord>& Records() {
+    return g_records;
+}
 size_t Count(const std::string& s) {
     std::lock_guard<std::mutex> hold(g_lock);
     size_t n = 0;
-    for (const auto& r : g_records) n += (r.text == s || r.details == s) ? 1 : 0;
+    for (const auto& r : g_records)
+        n += (r.text == s || r.details == s) ? 1 : 0;
     return n;
 }
 } // namespace TraceRecorder

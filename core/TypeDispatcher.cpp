@@ -1,0 +1,179 @@
+#include "TypeDispatcher.h"
+
+#include "common/trace/Trace.h"
+#include "items/Decoders.h"
+
+namespace {
+constexpr int32_t kOk = 0;
+constexpr int32_t kFail = static_cast<int32_t>(0x80004005u);
+constexpr uint32_t kOemMarker = 0x24313838; // "881$"
+
+template <class D> std::unique_ptr<CCVSmBiosItem> Make() {
+    return std::unique_ptr<CCVSmBiosItem>(new D());
+}
+
+struct Decoder {
+    const char* found; // the trace text when the type is selected
+    std::unique_ptr<CCVSmBiosItem> (*make)();
+    bool needsMarker;
+};
+
+// The supported types, in the order the factory tests them.
+Decoder Lookup(uint8_t type) {
+    switch (type) {
+    case 39:
+        return {"Trying to find power supply instances.", Make<CPowerSupplyItem>, false};
+    case 0:
+        return {"Trying to find Bios instances.", Make<CBiosItem>, false};
+    case 1:
+        return {"Trying to find System instances.", Make<CSystemItem>, false};
+    case 2:
+        return {"Trying to find BaseBoard instances.", Make<CBaseboardItem>, false};
+    case 3:
+        return {"Trying to find Enclosure instances.", Make<CEnclosureItem>, false};
+    case 4:
+        return {"Trying to find Processor instances.", Make<CProcessorItem>, false};
+    case 5:
+        return {"Trying to find obsolete memory controller instances.", Make<CMemCtrlOldItem>, false};
+    case 6:
+        return {"Trying to find obsolete memory module instances.", Make<CMemModOldItem>, false};
+    case 7:
+        return {"Trying to find cache instances.", Make<CCacheItem>, false};
+    case 8:
+        return {"Trying to find port instances.", Make<CPortItem>, false};
+    case 9:
+        return {"Trying to find SystemSlot instances.", Make<CSystemSlotItem>, false};
+    case 10:
+        return {"Trying to find OnBoard instances.", Make<COnBoardItem>, false};
+    case 11:
+        return {"Trying to find OEM string instances.", Make<COEMStringItem>, false};
+    case 12:
+        return {"Trying to find configuration string instances.", Make<CConfigurationStringItem>, false};
+    case 16:
+        return {"Trying to find physical memory array instances.", Make<CPhysicalMemoryArrayItem>, false};
+    case 17:
+        return {"Trying to find physical memory device instances.", Make<CPhysicalMemoryDeviceItem>, false};
+    case 128:
+    case 129:
+        return {"Trying to find AOL/ASF instances.", Make<CASFItem>, false};
+    case 130:
+        return {"Trying to find AMT instances.", Make<CAMTItem>, false};
+    case 176:
+        return {"Trying to find OMF Board ID instances.", Make<COMFBoardIDItem>, true};
+    case 186:
+        return {"Trying to find DDC instances.", Make<CDDCItem>, true};
+    case 188:
+        return {"Trying to find Bios identificaiton instances.", Make<CBiosIdentificationItem>, false};
+    default:
+        return {nullptr, nullptr, false};
+    }
+}
+} // namespace
+
+bool CTypeDispatcher::HasOemExtensionMarker() const {
+    CCSmBiosItem first;
+    if (!table_.GetFirstOfType(188, first)) return false;
+    uint64_t signature = 0;
+    return first.Length() == 8 && first.Read(4, 4, signature) && signature == kOemMarker;
+}
+
+std::unique_ptr<CCVSmBiosItem> CTypeDispatcher::Dispatch(uint8_t type) const {
+    static const char* const kScope = "CSmBiosImpl::Dispatch";
+    Trace(TraceLevel::Info, kScope, "Enter", "Method  has been entered.", "Type: 0x%X",
+          static_cast<unsigned>(type));
+    const bool marker = HasOemExtensionMarker();
+    const Decoder d = Lookup(type);
+    if (d.make == nullptr) {
+        Trace(TraceLevel::Info, kScope, "Leave", "Method  has been left.",
+              "Structure not supported. Ptr = NULL");
+        return nullptr;
+    }
+    Trace(TraceLevel::Verbose, kScope, "Internal", d.found, "");
+    if (d.needsMarker && !marker) return nullptr;
+    std::unique_ptr<CCVSmBiosItem> decoder = d.make();
+    Trace(TraceLevel::Info, kScope, "Leave", "Method  has been left.", "");
+    return decoder;
+}
+
+DispatchResult CTypeDispatcher::DispatchMultiInstance(uint8_t type, IDispatchOutputs& out) {
+    static const char* const kScope = "CSmBiosImpl::DispatchMultiInstance";
+    static const char* const kLeave = "Method DispatchMultiInstance has been left.";
+    Trace(TraceLevel::Info, kScope, "Enter", "Method DispatchMultiInstance has been entered.", "bType: %d",
+          type);
+    out.Prepare();
+    std::unique_ptr<CCVSmBiosItem> decoder = Dispatch(type);
+    if (!decoder) {
+        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SmBios Type not supported.", "");
+        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: E_FAIL, RetVal: 4");
+        return {RetVal::NotSupported, kFail};
+    }
+    table_.StartTypeEnum(type);
+    while (table_.NextOfType(*decoder)) {
+        Trace(TraceLevel::Verbose, kScope, "Internal", "Instance found.", "");
+        if (out.Emit(*decoder) < 0) {
+            decoder.reset();
+            Trace(TraceLevel::Error, kScope, "Internal",
+                  "FAIL: No valid SmBios instance found for this type.", "");
+            Trace(TraceLevel::Info, kScope, "Leave", kLeave, "");
+            out.Prepare(); // no partial output
+            return {RetVal::NotFound, kFail};
+        }
+        Trace(TraceLevel::Info, kScope, "Internal", "Internal", "Done adding single instance to SafeArray.");
+    }
+    Trace(TraceLevel::Info, kScope, "Internal", "Internal", "Done adding all instances to SafeArray.");
+    decoder.reset();
+    Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: %d, hRes: 0x%X", 0, 0u);
+    return {RetVal::Success, kOk};
+}
+
+DispatchResult CTypeDispatcher::DispatchSingleInstance(uint8_t type, IDispatchOutputs& out) {
+    static const char* const kScope = "CSmBiosImpl::DispatchSingleInstance";
+    static const char* const kLeave = "Method DispatchSingleInstance has been left.";
+    Trace(TraceLevel::Info, kScope, "Enter", "Method DispatchSingleInstance has been entered.", "bType: %d",
+          type);
+    std::unique_ptr<CCVSmBiosItem> decoder = Dispatch(type);
+    if (!decoder) {
+        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SmBios Type not supported.", "");
+        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: E_FAIL, RetVal: 4");
+        return {RetVal::NotSupported, kFail};
+    }
+    out.Prepare();
+    if (!table_.GetFirstOfType(type, *decoder)) {
+        decoder.reset();
+        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SmBios Type not found.", "");
+        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: E_FAIL, RetVal: 3");
+        return {RetVal::NotFound, kFail};
+    }
+    Trace(TraceLevel::Verbose, kScope, "Internal", "First instance found.", "");
+    out.Emit(*decoder); // the result is not examined here
+    Trace(TraceLevel::Info, kScope, "Internal", "Internal", "Done handling single instance.");
+    decoder.reset();
+    Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: %d, hRes: 0x%X", 0, 0u);
+    return {RetVal::Success, kOk};
+}
+
+DispatchResult CTypeDispatcher::DispatchNextInstance(uint8_t type, IDispatchOutputs& out) {
+    static const char* const kScope = "CSmBiosImpl::DispatchNextInstance";
+    static const char* const kLeave = "Method DispatchNextInstance has been left.";
+    Trace(TraceLevel::Info, kScope, "Enter", "Method DispatchNextInstance has been entered.", "");
+    std::unique_ptr<CCVSmBiosItem> decoder = Dispatch(type);
+    if (!decoder) {
+        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SmBios Type not supported.", "");
+        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: E_FAIL, RetVal: 4");
+        return {RetVal::NotSupported, kFail};
+    }
+    out.Prepare();
+    uint32_t retVal = RetVal::Success;
+    if (table_.NextOfType(*decoder)) {
+        Trace(TraceLevel::Verbose, kScope, "Internal", "next instance found.", "");
+        out.Emit(*decoder); // the result is not examined here
+        Trace(TraceLevel::Info, kScope, "Internal", "Internal", "Done handling single instance.");
+    } else {
+        Trace(TraceLevel::Info, kScope, "Internal", "Internal",
+              "End of instances - no more instances to return.");
+        retVal = RetVal::NotFound;
+    }
+    decoder.reset();
+    Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: %d, hRes: 0x%X", static_cast<int>(retVal), 0u);
+    return {retVal, kOk};
+}

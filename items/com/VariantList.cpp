@@ -1,0 +1,31 @@
+#include "VariantList.h"
+
+#include <cstring>
+
+VARIANT& VariantList::Add() {
+    items_.emplace_back();
+    VariantInit(&items_.back());
+    return items_.back();
+}
+
+void VariantList::Take(VARIANT& v) {
+    items_.push_back(v);
+    VariantInit(&v);
+}
+
+void VariantList::Clear() {
+    for (VARIANT& v : items_)
+        VariantClear(&v);
+    items_.clear();
+}
+
+HRESULT VariantList::MoveInto(VARIANT* out) {
+    VariantInit(out);
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(items_.size()));
+    if (array == nullptr) return E_OUTOFMEMORY;
+    if (!items_.empty()) std::memcpy(array->pvData, items_.data(), items_.size() * sizeof(VARIANT));
+    items_.clear(); // ownership went into the array
+    out->vt = VT_ARRAY | VT_VARIANT;
+    out->parray = array;
+    return S_OK;
+}
