@@ -2,7 +2,7 @@
 // initialising them for this assembly's feature context.
 #include "CCAssembly.h"
 
-#include "common/assembly/AssemblyErrorText.h"
+#include "common/trace/CCVireoTrace.h"
 #include "common/assembly/ComponentInit.h"
 #include "common/conversion/CCStringConversion.h"
 #include "common/trace/Trace.h"
@@ -18,7 +18,7 @@ Bstr ToBstr(const char* s) {
 void TraceFailure(const char* scope, const char* text, HRESULT hr) {
     if (TraceWanted(TraceLevel::Error))
         Trace(TraceLevel::Error, scope, kInternal, text, "hr: 0x%08X, '%s'", static_cast<unsigned>(hr),
-              AssemblyErrorText(hr));
+              CCVireoTrace::GetErrorText(static_cast<DWORD>(hr)));
 }
 } // namespace
 
@@ -88,6 +88,6 @@ HRESULT CCAssembly::CoCreateInstance(const char* szProgID, void** ppv, IUnknown*
     }
     if (TraceWanted(TraceLevel::InfoCC))
         Trace(TraceLevel::InfoCC, kScope, "Leave", kText, "hr: 0x%08X, '%s'", static_cast<unsigned>(hr),
-              AssemblyErrorText(hr));
+              CCVireoTrace::GetErrorText(static_cast<DWORD>(hr)));
     return hr;
 }

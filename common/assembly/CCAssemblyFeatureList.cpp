@@ -8,7 +8,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "common/assembly/AssemblyErrorText.h"
+#include "common/trace/CCVireoTrace.h"
 #include "common/conversion/CCStringConversion.h"
 #include "common/trace/Trace.h"
 
@@ -70,7 +70,8 @@ bool SelectSingle(IXMLDOMNode* context, const char* query, ComPtr<IXMLDOMNode>& 
     if (FAILED(hr)) {
         if (TraceWanted(TraceLevel::Error))
             Trace(TraceLevel::Error, kScope, kInternal, "Dependency table query failed",
-                  "hr: 0x%08X, '%s' query='%s'", static_cast<unsigned>(hr), AssemblyErrorText(hr), query);
+                  "hr: 0x%08X, '%s' query='%s'", static_cast<unsigned>(hr),
+                  CCVireoTrace::GetErrorText(static_cast<DWORD>(hr)), query);
         found.Reset();
         return false;
     }
@@ -107,7 +108,8 @@ bool CCAssembly::ReadDependencyTable(const char* szFileName) {
         if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
         if (TraceWanted(TraceLevel::Error))
             Trace(TraceLevel::Error, kScope, kInternal, "Failed to create MSXML2.Dom object to parse XML.",
-                  "hr: 0x%08X, '%s'", static_cast<unsigned>(hr), AssemblyErrorText(hr));
+                  "hr: 0x%08X, '%s'", static_cast<unsigned>(hr),
+                  CCVireoTrace::GetErrorText(static_cast<DWORD>(hr)));
         return false;
     }
 

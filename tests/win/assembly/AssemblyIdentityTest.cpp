@@ -66,6 +66,20 @@ TEST_F(AssemblyIdentity, MissingDependencyTablesFailsWithoutTakingTheMutex) {
     ASSERT_STREQ(assembly.ModuleFileName(), "test_assembly.exe");
     UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, MutexName(assembly).c_str()));
     EXPECT_FALSE(mutex.Valid());
+
+    const auto registry = Traced("Error", "InitializeDependencyTablesPath",
+                                 "Error accessing registry for getting deptables path");
+    ASSERT_EQ(registry.size(), 2u); // the direct call and the one inside DllInitialize
+    EXPECT_EQ(registry[0].details, "Error: 2");
+    EXPECT_EQ(registry[0].className, "CCAssembly");
+    EXPECT_EQ(Traced("Error", "InitializeCommon", "InitializeDependencyTablesPath failed").size(), 1u);
+    EXPECT_TRUE(Traced("InfoCC", "CriticalEnter", "Method CriticalEnter has been called").empty());
+    const auto leave = Traced("InfoCC", "DllInitialize", "Method DllInitialize has been called");
+    ASSERT_EQ(leave.size(), 4u); // export and assembly, Enter and Leave each
+    EXPECT_EQ(leave[0].className, "<global>");
+    EXPECT_EQ(leave[0].details, "szFeatureName: Ident szFeatureVersion: 1.0 szContextName: host");
+    EXPECT_EQ(leave[3].category, "Leave");
+    EXPECT_EQ(leave[3].details, "bReturn: 0");
     EXPECT_TRUE(AssemblyDllUninitialize(assembly));
 }
 

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "TraceCapture.h"
 #include "common/platform/ComWrappers.h"
 
 // Saves "DependencyTables" and "ComponentRoot" of HKLM\SOFTWARE\Quarnex\Common
@@ -93,7 +94,8 @@ std::string ComDependencyXml(const std::string& name, const std::string& version
 std::string Narrow(BSTR s);
 
 // Each case: a multithreaded apartment, the HKLM values saved and restored,
-// "DependencyTables" pointing to a fresh folder and no "ComponentRoot".
+// "DependencyTables" pointing to a fresh folder, no "ComponentRoot", and
+// every trace record going into a file in that folder.
 class AssemblyTestBase : public ::testing::Test {
 protected:
     AssemblyTestBase() {
@@ -101,7 +103,18 @@ protected:
         m_registry.Remove("ComponentRoot");
     }
 
+    // Records with this text, written by method `method` at `level`.
+    std::vector<CapturedRecord> Traced(const std::string& level, const std::string& method,
+                                       const std::string& text) const {
+        std::vector<CapturedRecord> found;
+        for (auto& record : m_trace.WithText(text))
+            if (record.level == level && record.method == method) found.push_back(record);
+        return found;
+    }
+
     ComApartment m_apartment{COINIT_MULTITHREADED};
     CommonRegistryValues m_registry;
     TempFolder m_tables;
+    // Switched off again before the folder that holds the file goes.
+    TraceCapture m_trace{m_tables.Path() + "\\assembly.trc"};
 };

@@ -38,6 +38,9 @@ TEST_F(ComponentCreation, NothingWorksBeforeInitialisation) {
                                           IID_IUnknown),
               E_FAIL);
     EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(
+        Traced("Error", "CoCreateInstance", "Component model not intialized. No work can be done!").size(),
+        1u);
 }
 
 TEST_F(ComponentCreation, ClassIdLookupIgnoresCaseAndMissesWithClassNotAvailable) {
@@ -91,6 +94,19 @@ TEST_F(ComponentCreation, ComponentAnsweringFalseGivesUnexpectedButTheInterface)
     ASSERT_EQ(probe->GetFeature(feature.Put(), version.Put(), context.Put(), &initialized), S_OK);
     EXPECT_EQ(initialized, VARIANT_FALSE);
     EXPECT_EQ(Narrow(feature.Get()), "Kappa");
+
+    const auto failed = Traced("Error", "CoCreateInstance", "Calling IComponentInit->Initialize failed!");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].details.substr(0, 17), "hr: 0x00000000, '");
+    // The component DLL joined this executable's trace and wrote its own warning.
+    const auto warning =
+        Traced("Warning", "Initialize", "Calling Assembly.Initialize failed for some reason.");
+    ASSERT_EQ(warning.size(), 1u);
+    EXPECT_EQ(warning[0].module, "assembly_testcomp.dll");
+    EXPECT_EQ(warning[0].className, "CCComponentT<class CCAssembly>");
+    const auto leave = Traced("InfoCC", "CoCreateInstance", "Method CoCreateInstance has been called");
+    ASSERT_EQ(leave.size(), 2u);
+    EXPECT_EQ(leave[1].details.substr(0, 17), "hr: 0x8000FFFF, '");
 }
 
 TEST_F(ComponentCreation, RequestedInterfaceMissingLeavesTheOutPointerNull) {

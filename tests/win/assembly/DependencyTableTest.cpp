@@ -51,6 +51,14 @@ TEST_F(DependencyTable, StarVersionMatchesAndFillsBothMaps) {
     ASSERT_NE(helper, nullptr);
     EXPECT_STREQ(helper->szProgID, "");
     EXPECT_STREQ(helper->szPath, "C:\\Program Files\\Quarnex\\Components\\helper.dll\\1.0\\helper.dll");
+
+    const auto com = Traced("VerboseCC", "InitializeFeatureList", "Com entry found");
+    ASSERT_EQ(com.size(), 1u);
+    EXPECT_EQ(com[0].details, "caller test_assembly.exe V1.5.0.0: name torvel.dll, version 3.1.0.0, progId "
+                              "AcTorvel.TorvelAccess.3, viProgId AcTorvel.TorvelAccess");
+    const auto plain = Traced("VerboseCC", "InitializeFeatureList", "Win32 dll entry found");
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_EQ(plain[0].details, "caller test_assembly.exe V1.5.0.0: name helper.dll, version 1.0");
 }
 
 TEST_F(DependencyTable, VersionIsComparedAsTextAndContextMustMatch) {
@@ -65,6 +73,11 @@ TEST_F(DependencyTable, VersionIsComparedAsTextAndContextMustMatch) {
     EXPECT_TRUE(m_assembly.IsInitialized());
     EXPECT_TRUE(m_assembly.ComDependencies().empty());
     EXPECT_TRUE(m_assembly.Win32Dependencies().empty());
+    const auto notFound =
+        Traced("Warning", "InitializeFeatureList", "AssemblyIdentity node not found for current assembly.");
+    ASSERT_EQ(notFound.size(), 1u);
+    EXPECT_EQ(notFound[0].details,
+              "ContextName: host, AssemblyIdentity: test_assembly.exe, Version: 1.5.0.0");
 
     ASSERT_TRUE(m_assembly.Initialize("Beta", "1.0", "other"));
     EXPECT_EQ(m_assembly.ComDependencies().size(), 1u);
@@ -111,6 +124,7 @@ TEST_F(DependencyTable, ProgIdWithoutIndependentIdIsAPlainDependency) {
     EXPECT_EQ(m_assembly.CLSIDFromProgID("Korvix.Plain.1", &clsid), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(m_assembly.CLSIDFromProgID("Korvix.Plain", &clsid), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(m_assembly.CLSIDFromProgID("Korvix.Other", &clsid), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(Traced("Error", "CLSIDFromProgID", "ProgId not found in dep table").size(), 3u);
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
     EXPECT_EQ(m_assembly.CoCreateInstance("Korvix.Plain", reinterpret_cast<void**>(&object), nullptr,
                                           CLSCTX_ALL, IID_IUnknown),
@@ -124,6 +138,12 @@ TEST_F(DependencyTable, MissingOrBrokenTableFailsButRecordsTheFeature) {
     EXPECT_STREQ(m_assembly.FeatureVersion(), "1.0");
     EXPECT_STREQ(m_assembly.ContextName(), "ctx");
     EXPECT_FALSE(m_assembly.IsInitialized());
+    const auto loadError = Traced("Error", "InitializeFeatureList", "Error loading dependency table");
+    ASSERT_EQ(loadError.size(), 1u);
+    const std::string path = "path='" + m_tables.Path() + "\\Absent_1.0.xml', Line=";
+    EXPECT_EQ(loadError[0].details.substr(0, path.size()), path);
+    EXPECT_EQ(Traced("Error", "InitializeFeature", "InitializeFeatureList failed").size(), 1u);
+    EXPECT_EQ(Traced("Error", "Initialize", "InitializeFeature failed").size(), 1u);
 
     m_tables.Write("Broken_1.0.xml",
                    "<?xml version=\"1.0\"?><feature name=\"Broken\" version=\"1.0\"><context");
@@ -156,6 +176,10 @@ TEST_F(DependencyTable, MissingComponentRootIsOnlyAWarning) {
     EXPECT_STREQ(m_assembly.ComponentRoot(), "");
     ASSERT_NE(Com("E.Dep"), nullptr);
     EXPECT_STREQ(Com("E.Dep")->szPath, "\\dep.dll\\1.0\\dep.dll");
+    const auto warning =
+        Traced("Warning", "InitializeFeatureList", "Error accessing registry for getting GAC root");
+    ASSERT_EQ(warning.size(), 1u);
+    EXPECT_EQ(warning[0].details, "Error: 2");
 }
 
 TEST_F(DependencyTable, InitialisationsAccumulateAndTheFlagStays) {
