@@ -1,5 +1,6 @@
 #include "SmBiosItem.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -9,10 +10,16 @@ constexpr uint32_t kGuardBytes = 2;
 } // namespace
 
 void CCSmBiosItem::Load(const uint8_t* structure, uint32_t size) {
-    Clear();
-    if (structure == nullptr || size == 0) return;
-    copy_.reset(new uint8_t[size + kGuardBytes]);
-    std::memcpy(copy_.get(), structure, size);
+    if (structure == nullptr || size == 0 || size > UINT32_MAX - kGuardBytes) {
+        Clear();
+        return;
+    }
+    strings_.clear();
+    if (capacity_ < size + kGuardBytes) {
+        copy_.reset(new uint8_t[size + kGuardBytes]);
+        capacity_ = size + kGuardBytes;
+    }
+    std::memmove(copy_.get(), structure, size);
     std::memset(copy_.get() + size, 0, kGuardBytes);
     size_ = size;
     ParseStrings();
@@ -23,22 +30,43 @@ void CCSmBiosItem::CopyFrom(const CCSmBiosItem& other) {
     Load(other.copy_.get(), other.size_);
 }
 
+void CCSmBiosItem::MoveFrom(CCSmBiosItem& other) {
+    if (&other == this) return;
+    copy_ = std::move(other.copy_);
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+    strings_.swap(other.strings_);
+    other.Clear();
+}
+
 void CCSmBiosItem::Clear() {
     copy_.reset();
     size_ = 0;
+    capacity_ = 0;
     strings_.clear();
 }
 
 // The string set starts at offset Length. An empty set (first byte NUL) gives
-// an empty list, even when further bytes follow before the double NUL.
+// an empty list, even when further bytes follow before the double NUL. The
+// strings are counted first so that the list is allocated once.
 void CCSmBiosItem::ParseStrings() {
-    uint32_t q = Length();
-    if (q >= size_ || copy_[q] == 0) return;
-    while (q < size_ && copy_[q] != 0) {
-        strings_.push_back(reinterpret_cast<const char*>(copy_.get() + q));
-        while (q < size_ && copy_[q] != 0)
-            ++q;
-        ++q; // past the terminator
+    const uint32_t first = Length();
+    if (first >= size_ || copy_[first] == 0) return;
+    const char* const begin = reinterpret_cast<const char*>(copy_.get());
+    const char* const end = begin + size_;
+    size_t count = 0;
+    for (const char* q = begin + first; q < end && *q != 0;) {
+        ++count;
+        const void* nul = std::memchr(q, 0, static_cast<size_t>(end - q));
+        if (nul == nullptr) break; // the last string ends in the guard bytes
+        q = static_cast<const char*>(nul) + 1;
+    }
+    strings_.reserve(count);
+    for (const char* q = begin + first; q < end && *q != 0;) {
+        strings_.push_back(q);
+        const void* nul = std::memchr(q, 0, static_cast<size_t>(end - q));
+        if (nul == nullptr) break;
+        q = static_cast<const char*>(nul) + 1;
     }
 }
 

@@ -19,11 +19,18 @@ public:
     ~CCSmBiosItem() { Clear(); }
 
     // Copies the structure that starts at `structure` and whose whole size
-    // (formatted area and string set) is `size` bytes.
+    // (formatted area and string set) is `size` bytes. The memory of an
+    // earlier copy is reused when it is large enough, so loading one instance
+    // again and again (an enumeration) allocates only for larger structures.
     void Load(const uint8_t* structure, uint32_t size);
     // Replaces this instance's contents with a copy of `other`'s; the string
     // list points into the new copy.
     void CopyFrom(const CCSmBiosItem& other);
+    // Takes over `other`'s copy and string list without copying them (the
+    // list still points into the copy, which moves along) and leaves `other`
+    // empty. For a caller that copied a structure only to hand it on.
+    void MoveFrom(CCSmBiosItem& other);
+    // Frees the copy and empties the list.
     void Clear();
 
     bool Empty() const { return size_ == 0; }
@@ -52,5 +59,6 @@ private:
 
     std::unique_ptr<uint8_t[]> copy_;
     uint32_t size_ = 0;
+    uint32_t capacity_ = 0; // bytes allocated for copy_, guard bytes included
     std::vector<const char*> strings_;
 };

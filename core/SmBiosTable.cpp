@@ -60,6 +60,13 @@ void CSmBiosTable::Walk() {
     handles_.erase(std::unique(handles_.begin(), handles_.end(),
                                [](const Entry& a, const Entry& b) { return a.handle == b.handle; }),
                    handles_.end());
+    IndexTypes();
+}
+
+void CSmBiosTable::IndexTypes() {
+    firstOfType_.fill(static_cast<uint32_t>(types_.size()));
+    for (size_t i = types_.size(); i-- > 0;)
+        firstOfType_[types_[i].type] = static_cast<uint32_t>(i);
 }
 
 bool CSmBiosTable::Detach(uint8_t** buffer, uint32_t* size) {
@@ -77,13 +84,23 @@ void CSmBiosTable::Reset() {
     size_ = 0;
     types_.clear();
     handles_.clear();
+    IndexTypes();
 }
 
 size_t CSmBiosTable::FirstOfType(uint8_t type) const {
-    auto it = std::lower_bound(types_.begin(), types_.end(), type,
-                               [](const Entry& e, uint8_t t) { return e.type < t; });
-    return (it != types_.end() && it->type == type) ? static_cast<size_t>(it - types_.begin())
-                                                    : types_.size();
+    return firstOfType_[type];
+}
+
+// Walks in index order (by position, or through the enumeration) reach
+// structures scattered over the buffer: in a table of thousands of structures
+// each is a cache miss. Asking for the next one early lets the miss overlap
+// with decoding the current one. Only a hint: nothing is read here.
+void CSmBiosTable::PrefetchEntry(size_t position) const {
+#if defined(__GNUC__) || defined(__clang__)
+    if (position < types_.size()) __builtin_prefetch(buffer_ + types_[position].offset);
+#else
+    (void)position;
+#endif
 }
 
 void CSmBiosTable::LoadEntry(const Entry& entry, CCSmBiosItem& item) const {
@@ -99,6 +116,7 @@ bool CSmBiosTable::NextOfType(CCSmBiosItem& item) {
     if (buffer_ == nullptr || cursor_ >= types_.size() || types_[cursor_].type != cursorType_) return false;
     LoadEntry(types_[cursor_], item);
     ++cursor_;
+    PrefetchEntry(cursor_);
     return true;
 }
 
@@ -109,9 +127,18 @@ bool CSmBiosTable::GetFirstOfType(uint8_t type, CCSmBiosItem& item) const {
     return true;
 }
 
+bool CSmBiosTable::PeekFirstOfType(uint8_t type, const uint8_t*& data, uint32_t& size) const {
+    const size_t i = FirstOfType(type);
+    if (buffer_ == nullptr || i >= types_.size()) return false;
+    data = buffer_ + types_[i].offset;
+    size = types_[i].length;
+    return true;
+}
+
 bool CSmBiosTable::GetByIndex(uint32_t index, CCSmBiosItem& item) const {
     if (buffer_ == nullptr || index >= types_.size()) return false;
     LoadEntry(types_[index], item);
+    PrefetchEntry(static_cast<size_t>(index) + 1);
     return true;
 }
 

@@ -1,6 +1,7 @@
 // The in-memory SMBIOS structure table and its two indexes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -17,7 +18,8 @@ uint32_t StructureLength(const uint8_t* structure, const uint8_t* end);
 //    by ascending type, table order within a type;
 //  - the handle index: one entry per handle, the first structure in table
 //    order winning.
-// Every lookup after Attach uses the indexes only.
+// Every lookup after Attach uses the indexes only: by position and the first
+// of a type in constant time, by handle with a binary search.
 //
 // Bounds: the walk stops at a structure whose four header bytes or whose
 // string set would reach past the end of the buffer; that structure and any
@@ -46,6 +48,10 @@ public:
     bool GetByIndex(uint32_t index, CCSmBiosItem& item) const;
     bool GetByHandle(uint16_t handle, CCSmBiosItem& item) const;
 
+    // The first structure of a type in place, without copying it: its bytes
+    // and whole size. False, as GetFirstOfType, when there is none.
+    bool PeekFirstOfType(uint8_t type, const uint8_t*& data, uint32_t& size) const;
+
     // Number of entries in the type index (the range of GetByIndex).
     uint32_t Count() const { return static_cast<uint32_t>(types_.size()); }
     const uint8_t* Buffer() const { return buffer_; }
@@ -60,7 +66,9 @@ private:
     };
 
     void Walk();
+    void IndexTypes();
     void LoadEntry(const Entry& entry, CCSmBiosItem& item) const;
+    void PrefetchEntry(size_t position) const;
     size_t FirstOfType(uint8_t type) const;
 
     uint8_t* buffer_ = nullptr;
@@ -69,4 +77,7 @@ private:
     uint8_t cursorType_ = 0;
     std::vector<Entry> types_;   // sorted by type, table order within a type
     std::vector<Entry> handles_; // sorted by handle, unique
+    // Position in types_ of the first entry of each type, types_.size() for a
+    // type the table does not hold: finding the first of a type costs one read.
+    std::array<uint32_t, 256> firstOfType_{};
 };

@@ -70,11 +70,17 @@ Decoder Lookup(uint8_t type) {
 }
 } // namespace
 
+// Made on every Dispatch, so it reads the structure in place instead of
+// copying it out: Length at offset 1, the signature at offsets 4 to 7, each
+// only when it lies inside the structure.
 bool CTypeDispatcher::HasOemExtensionMarker() const {
-    CCSmBiosItem first;
-    if (!table_.GetFirstOfType(188, first)) return false;
-    uint64_t signature = 0;
-    return first.Length() == 8 && first.Read(4, 4, signature) && signature == kOemMarker;
+    const uint8_t* first = nullptr;
+    uint32_t size = 0;
+    if (!table_.PeekFirstOfType(188, first, size)) return false;
+    if (size < 8 || first[1] != 8) return false;
+    const uint32_t signature =
+        first[4] | first[5] << 8 | first[6] << 16 | static_cast<uint32_t>(first[7]) << 24;
+    return signature == kOemMarker;
 }
 
 std::unique_ptr<CCVSmBiosItem> CTypeDispatcher::Dispatch(uint8_t type) const {

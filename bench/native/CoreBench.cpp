@@ -149,7 +149,7 @@ void GetByIndex(benchmark::State& state, const Table* t) {
 void DecodeItem(CTypeDispatcher& dispatcher, CCSmBiosItem& item, ValueSink& sink) {
     std::unique_ptr<CCVSmBiosItem> decoder = dispatcher.Dispatch(item.Type());
     if (!decoder) return; // a type without decoder (RetVal 4)
-    decoder->CopyFrom(item);
+    decoder->MoveFrom(item);
     decoder->Decode(sink);
 }
 

@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         std::printf("Handle 0x%04X, DMI type %u, %u bytes\n", item.Handle(), item.Type(), item.Length());
         std::unique_ptr<CCVSmBiosItem> decoder = dispatcher.Dispatch(item.Type());
         if (decoder) {
-            decoder->CopyFrom(item);
+            decoder->MoveFrom(item);
             decoder->Decode(sink);
         } else {
             std::printf("\tNo decoder for this type.\n");

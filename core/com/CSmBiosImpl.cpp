@@ -313,7 +313,7 @@ HRESULT CSmBiosImpl::DecodeFound(bool found, CCSmBiosItem& item, const char* sco
         *pulReturnValue = RetVal::NotSupported;
         return E_FAIL;
     }
-    decoder->CopyFrom(item);
+    decoder->MoveFrom(item); // the item is discarded afterwards: no second copy
     Reset(pvAttributeNames);
     Reset(pvAttributeValues);
     decoder->GetTypeInstanceData(pvAttributeNames, pvAttributeValues); // the result is not examined

@@ -27,6 +27,31 @@ private:
     CCStringConversion conversion_;
 };
 
+// What the byte-array conversion is given for an answer of the accessor: the
+// answer's array by reference. The conversion keeps a copy of the VARIANT it
+// is built from; for an array by value that duplicates the whole answer (16
+// bytes an element), while a reference is copied as a reference. The answer
+// outlives the conversion, and the conversion reads an array by reference
+// like one by value. Anything but an array of VARIANT by value is passed on
+// as it stands.
+class AnswerView {
+public:
+    explicit AnswerView(VARIANT* answer) : answer_(answer) {
+        VariantInit(&ref_);
+        if (V_VT(answer) == (VT_ARRAY | VT_VARIANT)) {
+            V_VT(&ref_) = VT_BYREF | VT_ARRAY | VT_VARIANT;
+            V_ARRAYREF(&ref_) = &V_ARRAY(answer);
+        }
+    }
+    AnswerView(const AnswerView&) = delete;
+    AnswerView& operator=(const AnswerView&) = delete;
+    const VARIANT* Get() const { return V_VT(&ref_) == VT_EMPTY ? answer_ : &ref_; }
+
+private:
+    VARIANT* answer_;
+    VARIANT ref_; // a reference: nothing to clear
+};
+
 // Holds the lock from construction until Release or destruction, so that
 // every exit leaves it before writing its Leave record.
 class InitLockHold {
@@ -153,7 +178,8 @@ HRESULT CSmBiosImpl::Acquire() {
 
     uint32_t size = 0;
     {
-        CCVariantConversion<unsigned char> answer(output.Get());
+        AnswerView view(output.Get());
+        CCVariantConversion<unsigned char> answer(view.Get());
         DWORD n = 0;
         const unsigned char* bytes = answer.GetBufferPointer(&n);
         // An answer shorter than four bytes carries no size.
@@ -190,7 +216,8 @@ HRESULT CSmBiosImpl::Acquire() {
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Getting SMBios data succeeded", "");
     bytesReturned.Put();
     {
-        CCVariantConversion<unsigned char> answer(output.Get());
+        AnswerView view(output.Get());
+        CCVariantConversion<unsigned char> answer(view.Get());
         DWORD n = 0;
         const unsigned char* bytes = answer.GetBufferPointer(&n);
         if (n != size || n == 0 || bytes == nullptr) {

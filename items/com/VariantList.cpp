@@ -3,6 +3,9 @@
 #include <cstring>
 
 VARIANT& VariantList::Add() {
+    // Most records have fewer attributes than this: one allocation instead
+    // of one for every doubling.
+    if (items_.capacity() == 0) items_.reserve(kInitialCapacity);
     items_.emplace_back();
     VariantInit(&items_.back());
     return items_.back();

@@ -28,6 +28,7 @@ public:
     HRESULT MoveInto(VARIANT* out);
 
 private:
+    static constexpr size_t kInitialCapacity = 32;
     // Elements are grown in place: adding never copies the list so far.
     std::vector<VARIANT> items_;
 };
