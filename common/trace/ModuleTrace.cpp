@@ -1,8 +1,44 @@
-// Placeholder until the trace writer lands: tracing is off.
+// The binary's one trace object and the free trace functions (see ModuleTrace.h).
+#include "ModuleTrace.h"
+
 #include "Trace.h"
 
-bool TraceWanted(unsigned) {
-    return false;
+extern "C" {
+// Read by modules loaded into this process when this binary is their main
+// executable; holds this binary's trace object unless that joined a host.
+__declspec(dllexport) CCVireoTrace* gg_ptrc = nullptr;
 }
-void Trace(unsigned, const char*, const char*, const char*, const char*, ...) {}
-void TraceV(unsigned, const char*, const char*, const char*, const char*, va_list) {}
+
+namespace {
+
+// Priority 101 comes before every static object without a priority, in any
+// translation unit of the binary.
+CCVireoTrace g_moduleTrace
+    __attribute__((init_priority(101))) ("%ModuleName%\\%ModuleVersion%",
+                                         CCVireoTrace::FlagReserved | CCVireoTrace::FlagTraceValueDecides,
+                                         "CCVireoTrace_PID_", "Software\\Quarnex\\Common\\Tracing\\",
+                                         &gg_ptrc);
+
+} // namespace
+
+CCVireoTrace& ModuleTraceObject() {
+    return g_moduleTrace;
+}
+
+bool TraceWanted(unsigned level) {
+    return g_moduleTrace.Wanted(level);
+}
+
+void Trace(unsigned level, const char* scope, const char* category, const char* text, const char* details,
+           ...) {
+    if (!g_moduleTrace.Wanted(level)) return;
+    va_list args;
+    va_start(args, details);
+    g_moduleTrace.TraceV(level, scope, category, text, details, args);
+    va_end(args);
+}
+
+void TraceV(unsigned level, const char* scope, const char* category, const char* text, const char* details,
+            va_list args) {
+    g_moduleTrace.TraceV(level, scope, category, text, details, args);
+}

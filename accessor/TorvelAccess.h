@@ -1,0 +1,70 @@
+// The driver-access object "AcTorvel.TorvelAccess": hands out the SMBIOS
+// structure table through the raw request channel.
+//
+// Each object is one session with its own state: Start marks it running
+// (status DA_STATUS_ALREADY_RUNNING when it already was), Open opens it
+// (again on an open session: a fresh start that forgets the table read so
+// far), Close and Stop undo them. The table is read from its source
+// (CTableSource) at the first request of an open session and kept until the
+// session is closed, so that the size and the table requests of one session
+// agree. The object is thread-safe and aggregates the free-threaded
+// marshaler, so a pointer to it may be used from any apartment of the process.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "DriverAccess.h"
+#include "common/assembly/ComponentInit.h"
+#include "common/platform/ComWrappers.h"
+
+class CTorvelAccess final : public IDriverAccessRaw, public IDriverServices, public IComponentInit {
+public:
+    // A new object with the interface `iid` in *ppv.
+    static HRESULT Create(IUnknown* outer, REFIID iid, void** ppv);
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IDriverAccessRaw
+    HRESULT STDMETHODCALLTYPE RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG ulInputSize,
+                                         VARIANT* pvtOutput, ULONG ulOutputSize, VARIANT* pvtBytesReturned,
+                                         ULONG* pulStatus) override;
+
+    // IDriverServices
+    HRESULT STDMETHODCALLTYPE Open(ULONG ulDevice, ULONG ulFlags, ULONG* pulStatus) override;
+    HRESULT STDMETHODCALLTYPE Close(ULONG* pulStatus) override;
+    HRESULT STDMETHODCALLTYPE Start(ULONG* pulStatus) override;
+    HRESULT STDMETHODCALLTYPE Stop(ULONG* pulStatus) override;
+
+    // IComponentInit: records the feature context; always VARIANT_TRUE.
+    HRESULT STDMETHODCALLTYPE Initialize(BSTR featureName, BSTR featureVersion, BSTR contextName,
+                                         VARIANT_BOOL* result) override;
+
+private:
+    CTorvelAccess();
+    ~CTorvelAccess();
+
+    // Reads the table unless this session has it; call with lock_ held.
+    HRESULT EnsureTable();
+    // Writes the byte-array answer into *pvtOutput.
+    static HRESULT Answer(const uint8_t* bytes, ULONG count, VARIANT* pvtOutput);
+
+    std::atomic<ULONG> refs_{1};
+    ComPtr<IUnknown> marshaler_; // free-threaded marshaler, inner object
+    std::mutex lock_;
+    bool running_ = false;
+    bool open_ = false;
+    bool haveTable_ = false;
+    std::vector<uint8_t> table_;
+    std::string featureName_;
+    std::string featureVersion_;
+    std::string contextName_;
+};
