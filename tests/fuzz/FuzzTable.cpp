@@ -119,6 +119,15 @@ public:
         ByHandle();
         Drivers();
 
+        // Attaching the buffer that is attached already indexes it anew and
+        // must not free it.
+        table_.Attach(buffer, static_cast<uint32_t>(size_));
+        FUZZ_CHECK(table_.Buffer() == buffer && table_.Count() == byType_.size());
+        if (!byType_.empty()) {
+            CCSmBiosItem item;
+            FUZZ_CHECK(table_.GetByIndex(0, item) && Holds(item, data_, byType_[0]));
+        }
+
         uint8_t* back = nullptr;
         uint32_t backSize = 0;
         const bool detached = table_.Detach(&back, &backSize);
@@ -151,7 +160,7 @@ private:
             }
             FUZZ_CHECK(table_.GetByIndex(i, *decoder) && Holds(*decoder, data_, e));
             refused_[i] = DecodeChecked(*decoder) == CCVSmBiosItem::kRefused;
-            DecodeVariants(e);
+            DecodeVariants(e, *decoder);
         }
         CCSmBiosItem item;
         Preload(item);
@@ -159,10 +168,10 @@ private:
     }
 
     // The structure cut short (inside its string set or header, and at the
-    // end of its formatted area) for its own decoder, and whole for one more
-    // decoder class: decoders do not look at the Type byte, so every class
-    // must cope with every structure.
-    void DecodeVariants(const Expected& e) {
+    // end of its formatted area) for its own decoder, and copied whole into
+    // one more decoder class: decoders do not look at the Type byte, so every
+    // class must cope with every structure.
+    void DecodeVariants(const Expected& e, const CCVSmBiosItem& found) {
         const uint8_t* s = data_ + e.offset;
         const uint32_t h = Mix(s, e.length);
         std::unique_ptr<CCVSmBiosItem> own = AnyDecoder(e.type);
@@ -173,7 +182,15 @@ private:
             DecodeChecked(*own);
         }
         std::unique_ptr<CCVSmBiosItem> other = AnyDecoder(kDecodedTypes[(h >> 8) % sizeof kDecodedTypes]);
-        other->Load(s, e.length);
+        other->CopyFrom(found);
+        FUZZ_CHECK(Holds(*other, data_, e) && other->Strings().size() == found.Strings().size());
+        for (size_t k = 0; k < other->Strings().size(); ++k) {
+            // The copy's strings lie in its own bytes, where the original's lie in theirs.
+            const uint8_t* text = reinterpret_cast<const uint8_t*>(other->Strings()[k]);
+            FUZZ_CHECK(text >= other->Data() && text < other->Data() + other->Size());
+            FUZZ_CHECK(text - other->Data() ==
+                       reinterpret_cast<const uint8_t*>(found.Strings()[k]) - found.Data());
+        }
         DecodeChecked(*other);
     }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ struct Input {
     std::string path;
     std::string name; // the test name
 };
+
+// What test listings show for a parameter: the input's file.
+void PrintTo(const Input& input, std::ostream* os) {
+    *os << fs::path(input.path).filename().string();
+}
 
 using Entry = int (*)(const uint8_t*, size_t);
 
