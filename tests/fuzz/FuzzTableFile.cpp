@@ -66,6 +66,7 @@ bool FromAnnouncedPlace(const TableFileResult& r, const uint8_t* data, size_t si
 void CheckResult(const TableFileResult& r) {
     FUZZ_CHECK(r.ok == !r.table.empty());
     FUZZ_CHECK(r.ok == r.error.empty());
+    FuzzTouchString(TableFileKindName(r.kind));
     if (!r.ok) {
         FuzzTouchString(r.error.c_str());
         return;
