@@ -24,11 +24,17 @@ else()
   set(KORVIX_TEST_DATA_DIR "${CMAKE_SOURCE_DIR}/tests/data")
 endif()
 
-# korvix_add_gtest(NAME SOURCES a.cpp ... LIBS lib ... [ENVIRONMENT K=V ...])
+# korvix_add_gtest(NAME SOURCES a.cpp ... LIBS lib ... [ENVIRONMENT K=V ...] [LOCKS name ...])
+# LOCKS names ctest resource locks for tests that touch machine-wide state
+# (registration, HKLM values): tests holding the same lock never overlap.
 # One executable; every test case becomes one CTest test, discovered when
 # ctest runs (discovery at build time would need Wine during the build).
 function(korvix_add_gtest name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ENVIRONMENT;LOCKS" ${ARGN})
+  set(lock_property)
+  if(T_LOCKS)
+    set(lock_property RESOURCE_LOCK "${T_LOCKS}")
+  endif()
   korvix_use_gtest()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
@@ -40,6 +46,6 @@ function(korvix_add_gtest name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/testrun
-    PROPERTIES TIMEOUT 120 ENVIRONMENT "${T_ENVIRONMENT}")
+    PROPERTIES TIMEOUT 120 ENVIRONMENT "${T_ENVIRONMENT}" ${lock_property})
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/testrun)
 endfunction()

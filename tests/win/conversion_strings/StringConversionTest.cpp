@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "../assembly/TraceCapture.h"
 #include "common/conversion/CCCriticalSection.h"
 #include "common/conversion/CCStringConversion.h"
 
@@ -146,6 +147,79 @@ TEST(StringConversion, OperatorsHandOutTheConvertedForms) {
     const wchar_t* wide = conv;
     ASSERT_NE(wide, nullptr);
     EXPECT_STREQ(wide, L"Proc\u00e9ssor");
+}
+
+// Index of the first record at or after `from` with this method and text; npos when none.
+size_t Find(const std::vector<CapturedRecord>& records, const std::string& method, const std::string& text,
+            size_t from = 0) {
+    for (size_t i = from; i < records.size(); ++i)
+        if (records[i].method == method && records[i].text == text) return i;
+    return std::string::npos;
+}
+
+TEST(StringConversionTrace, FallbackOperatorsAndNullSourcesAreRecorded) {
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    const std::string file =
+        std::string(folder) + "korvix_strconv_" + std::to_string(GetCurrentProcessId()) + ".trc";
+    std::vector<CapturedRecord> records;
+    {
+        TraceCapture capture(file);
+        {
+            CCStringConversion fallback(L"A\u0100");
+            fallback.Convert2A();
+        }
+        {
+            CCStringConversion viaOperator(L"abc");
+            const char* narrow = viaOperator;
+            EXPECT_STREQ(narrow, "abc");
+        }
+        {
+            CCStringConversion empty(static_cast<const char*>(nullptr));
+            empty.Convert2W();
+            empty.Convert2A();
+        }
+        {
+            CCCriticalSection lock;
+            lock.Enter();
+            lock.Leave();
+        }
+        records = capture.Records();
+    }
+    DeleteFileA(file.c_str());
+    ASSERT_FALSE(records.empty());
+
+    const size_t fallback =
+        Find(records, "Convert2A",
+             "Could not convert unicode to ansi string because of unrecognized character, "
+             "using different api");
+    ASSERT_NE(fallback, std::string::npos);
+    EXPECT_EQ(records[fallback].level, "VerboseCC");
+    EXPECT_EQ(records[fallback].className, "CCStringConversion");
+    EXPECT_EQ(records[fallback].category, "Internal");
+
+    // The operator writes both of its records before Convert2A begins.
+    const size_t enter = Find(records, "operator const char *", "Method operator LPCSTR has been entered.");
+    ASSERT_NE(enter, std::string::npos);
+    ASSERT_LT(enter + 2, records.size());
+    EXPECT_EQ(records[enter + 1].text, "Method operator LPCSTR has been left.");
+    EXPECT_EQ(records[enter + 2].text, "Method Convert2A has been entered.");
+
+    const size_t created =
+        Find(records, "CCStringConversion", "An instance of CCStringConversion has been created.");
+    ASSERT_NE(created, std::string::npos);
+    EXPECT_EQ(records[created].level, "InfoCC");
+    EXPECT_EQ(records[created].details.substr(0, 10), "szwSrc: 0x");
+
+    // Null sources are not failures.
+    for (const auto& record : records)
+        EXPECT_NE(record.level, "Error") << record.text;
+
+    const size_t tryEnter = Find(records, "Enter", "Method TryEnter has been entered.");
+    ASSERT_NE(tryEnter, std::string::npos);
+    EXPECT_EQ(records[tryEnter].className, "CCCriticalSection");
+    EXPECT_NE(Find(records, "~CCCriticalSection", "An instance of CCCriticalSection has been destructed."),
+              std::string::npos);
 }
 
 TEST(CriticalSection, ReentrantForOwnerAndBlocksOthersUntilFullyLeft) {

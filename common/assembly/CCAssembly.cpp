@@ -1,0 +1,266 @@
+// CCAssembly: construction, module identity, the named mutex and the
+// initialisation entry points. The dependency table reader lives in
+// CCAssemblyFeatureList.cpp, component creation in CCAssemblyCreate.cpp.
+#include "CCAssembly.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "common/trace/Trace.h"
+
+namespace {
+const char kEnter[] = "Enter";
+const char kLeave[] = "Leave";
+const char kInternal[] = "Internal";
+const char kFeatureDetails[] = "szFeatureName: %s szFeatureVersion: %s szContextName: %s";
+
+const char* OrEmpty(const char* s) {
+    return s ? s : "";
+}
+
+// Anchor for the memory query: any address inside this module's code.
+void ModuleAnchor() {}
+} // namespace
+
+class CCAssembly::Lock {
+public:
+    explicit Lock(CRITICAL_SECTION& section) : m_section(section) { EnterCriticalSection(&m_section); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    ~Lock() { LeaveCriticalSection(&m_section); }
+
+private:
+    CRITICAL_SECTION& m_section;
+};
+
+CCAssembly::CCAssembly() {
+    static const char kScope[] = "CCAssembly::CCAssembly";
+    static const char kText[] = "An instance of CCAssembly has been constructed";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
+    InitializeCriticalSection(&m_lock);
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "");
+}
+
+CCAssembly::~CCAssembly() {
+    static const char kScope[] = "CCAssembly::~CCAssembly";
+    static const char kText[] = "An instance of CCAssembly has been destructed";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
+    m_mutex.Reset(); // closed, not released: a thread still owning it abandons it
+    DeleteCriticalSection(&m_lock);
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "");
+}
+
+HMODULE CCAssembly::GetModuleHandleRaw() {
+    static const char kScope[] = "CCAssembly::GetModuleHandleRaw";
+    static const char kText[] = "Method GetModuleHandleRaw has been called";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
+    MEMORY_BASIC_INFORMATION info{};
+    HMODULE module = nullptr;
+    if (VirtualQuery(reinterpret_cast<const void*>(&ModuleAnchor), &info, sizeof info) != 0)
+        module = static_cast<HMODULE>(info.AllocationBase);
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "hReturn: 0x%08X",
+          static_cast<unsigned>(reinterpret_cast<uintptr_t>(module)));
+    return module;
+}
+
+bool CCAssembly::CriticalEnter() {
+    static const char kScope[] = "CCAssembly::CriticalEnter";
+    static const char kText[] = "Method CriticalEnter has been called";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
+    if (!m_mutex.Valid()) {
+        char name[3 * kAssemblyStringSize];
+        std::snprintf(name, sizeof name, "CCAssembly_PID_%8.8lx_%s_%s",
+                      static_cast<unsigned long>(GetCurrentProcessId()), m_szModuleFileName, m_szFileVersion);
+        HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
+        if (!mutex) mutex = CreateMutexA(nullptr, FALSE, name);
+        if (mutex) {
+            m_mutex.Reset(mutex);
+        } else {
+            Trace(TraceLevel::Error, kScope, kInternal, "Error creating mutex", "GetLastError: %d",
+                  static_cast<int>(GetLastError()));
+        }
+    }
+    bool acquired = false;
+    if (m_mutex.Valid()) acquired = WaitForSingleObject(m_mutex.Get(), INFINITE) == WAIT_OBJECT_0;
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "bReturn: %d", acquired ? 1 : 0);
+    return acquired;
+}
+
+void CCAssembly::CriticalLeave() {
+    static const char kScope[] = "CCAssembly::CriticalLeave";
+    static const char kText[] = "Method CriticalLeave has been called";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
+    if (m_mutex.Valid()) ReleaseMutex(m_mutex.Get());
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "");
+}
+
+bool CCAssembly::InitializeFileNames() {
+    static const char kScope[] = "CCAssembly::InitializeFileNames";
+    static const char kText[] = "Method InitializeFileName has been called";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
+    bool result = false;
+    char path[kAssemblyStringSize] = {};
+    const DWORD length = GetModuleFileNameA(GetModuleHandleRaw(), path, kAssemblyStringSize);
+    if (length == 0 || length >= kAssemblyStringSize) {
+        // A path cut at the buffer's end names another file: treated as a failure.
+        const DWORD error = length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER);
+        Trace(TraceLevel::Error, kScope, kInternal, "GetModuleFileName failed", "LastErr=0x%8.8lx",
+              static_cast<unsigned long>(error));
+    } else {
+        AssemblyCopyString(m_szModulePath, path);
+        std::snprintf(m_szConfigFilePath, kAssemblyStringSize, "%s%s", m_szModulePath, ".config.xml");
+        WIN32_FIND_DATAA found{};
+        FindHandle search(FindFirstFileA(m_szModulePath, &found));
+        if (search.Valid()) {
+            AssemblyCopyString(m_szModuleFileName, found.cFileName);
+            result = true;
+        } else {
+            Trace(TraceLevel::Error, kScope, kInternal, "::FindFirstFile failed", "LastErr=0x%8.8lx",
+                  static_cast<unsigned long>(GetLastError()));
+        }
+    }
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "bReturn: %d", result ? 1 : 0);
+    return result;
+}
+
+bool CCAssembly::InitializeFileVersion() {
+    static const char kScope[] = "CCAssembly::InitializeFileVersion";
+    static const char kText[] = "Method InitializeFileVersion has been called";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
+    bool result = false;
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(m_szModulePath, &ignored);
+    std::unique_ptr<char[]> block(size ? new (std::nothrow) char[size] : nullptr);
+    if (block && GetFileVersionInfoA(m_szModulePath, 0, size, block.get())) {
+        char subBlock[64] = "\\StringFileInfo\\040904b0\\";
+        void* translation = nullptr;
+        UINT translationLength = 0;
+        if (VerQueryValueA(block.get(), "\\VarFileInfo\\Translation", &translation, &translationLength) &&
+            translation && translationLength >= 2 * sizeof(WORD)) {
+            const WORD* pair = static_cast<const WORD*>(translation);
+            std::snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\", pair[0], pair[1]);
+        }
+        char query[96];
+        std::snprintf(query, sizeof query, "%sFileVersion", subBlock);
+        void* value = nullptr;
+        UINT valueLength = 0;
+        if (VerQueryValueA(block.get(), query, &value, &valueLength) && value) {
+            // valueLength counts characters; the value need not be terminated within it.
+            const size_t length = valueLength < kAssemblyStringSize ? valueLength : kAssemblyStringSize - 1;
+            std::memcpy(m_szFileVersion, value, length);
+            m_szFileVersion[length] = '\0';
+            m_szFileVersion[strnlen(m_szFileVersion, length)] = '\0';
+            result = true;
+        } else {
+            Trace(TraceLevel::Error, kScope, kInternal,
+                  "VerQueryValue failed when retrieving the fileversion from the resources", "");
+        }
+    }
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "bReturn: %d", result ? 1 : 0);
+    return result;
+}
+
+bool CCAssembly::InitializeDependencyTablesPath() {
+    static const char kScope[] = "CCAssembly::InitializeDependencyTablesPath";
+    static const char kText[] = "Method InitializeDependencyTablesPath has been called";
+    static const char kFailure[] = "Error accessing registry for getting deptables path";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
+    bool result = false;
+    char raw[kAssemblyStringSize + 1];
+    long error = AssemblyReadCommonValue("DependencyTables", raw);
+    if (error == ERROR_SUCCESS) result = AssemblyExpandString(raw, m_szDependencyTablesPath, &error);
+    if (!result) Trace(TraceLevel::Error, kScope, kInternal, kFailure, "Error: %d", static_cast<int>(error));
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "bReturn: %d", result ? 1 : 0);
+    return result;
+}
+
+bool CCAssembly::InitializeCommon() {
+    static const char kScope[] = "CCAssembly::InitializeCommon";
+    static const char kText[] = "Method InitializeCommon has been called";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
+    bool result = false;
+    if (!InitializeFileNames()) {
+        Trace(TraceLevel::Error, kScope, kInternal, "InitializeFileNames failed", "");
+    } else if (!InitializeFileVersion()) {
+        Trace(TraceLevel::Error, kScope, kInternal, "InitializeFileVersion failed", "");
+    } else if (!InitializeDependencyTablesPath()) {
+        Trace(TraceLevel::Error, kScope, kInternal, "InitializeDependencyTablesPath failed", "");
+    } else {
+        result = true;
+    }
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "bReturn: %d", result ? 1 : 0);
+    return result;
+}
+
+bool CCAssembly::InitializeFeature(const char* szFeatureName, const char* szFeatureVersion,
+                                   const char* szContextName) {
+    static const char kScope[] = "CCAssembly::InitializeFeature";
+    static const char kText[] = "Method InitializeFeature has been called";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, kFeatureDetails, OrEmpty(szFeatureName),
+          OrEmpty(szFeatureVersion), OrEmpty(szContextName));
+    AssemblyCopyString(m_szFeatureName, szFeatureName);
+    AssemblyCopyString(m_szFeatureVersion, szFeatureVersion);
+    AssemblyCopyString(m_szContextName, szContextName);
+    const bool result = InitializeFeatureList();
+    if (result) {
+        m_bInitialized = true;
+    } else {
+        Trace(TraceLevel::Error, kScope, kInternal, "InitializeFeatureList failed", "");
+    }
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "bReturn: %d", result ? 1 : 0);
+    return result;
+}
+
+bool CCAssembly::Initialize(const char* szFeatureName, const char* szFeatureVersion,
+                            const char* szContextName) {
+    static const char kScope[] = "CCAssembly::Initialize";
+    static const char kText[] = "Method Initialize has been called";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, kFeatureDetails, OrEmpty(szFeatureName),
+          OrEmpty(szFeatureVersion), OrEmpty(szContextName));
+    bool result = false;
+    {
+        Lock hold(m_lock);
+        if (!InitializeCommon()) {
+            Trace(TraceLevel::Error, kScope, kInternal, "InitializeCommon failed", "");
+        } else if (!InitializeFeature(szFeatureName, szFeatureVersion, szContextName)) {
+            Trace(TraceLevel::Error, kScope, kInternal, "InitializeFeature failed", "");
+        } else {
+            result = true;
+        }
+    }
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "bReturn: %d", result ? 1 : 0);
+    return result;
+}
+
+bool CCAssembly::DllInitialize(const char* szFeatureName, const char* szFeatureVersion,
+                               const char* szContextName) {
+    static const char kScope[] = "CCAssembly::DllInitialize";
+    static const char kText[] = "Method DllInitialize has been called";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, kFeatureDetails, OrEmpty(szFeatureName),
+          OrEmpty(szFeatureVersion), OrEmpty(szContextName));
+    bool result;
+    {
+        Lock hold(m_lock);
+        result = InitializeCommon();
+    }
+    if (result) {
+        // Taken outside the lock: a thread waiting here must not block others'
+        // initialisation. Its outcome does not decide the result.
+        CriticalEnter();
+        Lock hold(m_lock);
+        result = InitializeFeature(szFeatureName, szFeatureVersion, szContextName);
+        if (!result) Trace(TraceLevel::Error, kScope, kInternal, "Initialize Feature failed", "");
+    }
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "bReturn: %d", result ? 1 : 0);
+    return result;
+}
+
+bool CCAssembly::DllUninitialize() {
+    static const char kScope[] = "CCAssembly::DllUninitialize";
+    static const char kText[] = "Method DllUninitialize has been called";
+    Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
+    CriticalLeave();
+    Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "bReturn: %d", 1);
+    return true;
+}

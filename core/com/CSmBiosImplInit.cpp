@@ -1,0 +1,222 @@
+// ComponentInitialize and Initialize: the feature context, then the raw
+// table through the driver-access component.
+#include "CSmBiosImpl.h"
+
+#include <cstring>
+
+#include "common/conversion/CCStringConversion.h"
+#include "common/conversion/CCVariantConversion.h"
+#include "common/trace/Trace.h"
+
+namespace {
+constexpr const char* kInitScope = "CSmBiosImpl::Initialize";
+constexpr const char* kInitLeave = "Method Initialize has been left.";
+constexpr DWORD kClassContext =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER; // 0x17
+
+// An ANSI copy of a BSTR for the trace and the component model; "" for null.
+class AnsiArg {
+public:
+    explicit AnsiArg(BSTR s) : conversion_(s != nullptr ? s : L"") {}
+    const char* Get() {
+        const char* a = conversion_.Convert2A();
+        return a != nullptr ? a : "";
+    }
+
+private:
+    CCStringConversion conversion_;
+};
+
+// Holds the lock from construction until Release or destruction, so that
+// every exit leaves it before writing its Leave record.
+class InitLockHold {
+public:
+    explicit InitLockHold(CCCriticalSection& lock) : lock_(lock) { lock_.Enter(); }
+    ~InitLockHold() { Release(); }
+    void Release() {
+        if (held_) lock_.Leave();
+        held_ = false;
+    }
+
+private:
+    CCCriticalSection& lock_;
+    bool held_ = true;
+};
+} // namespace
+
+STDMETHODIMP CSmBiosImpl::ComponentInitialize(BSTR sFeatureName, BSTR sFeatureVersion, BSTR sContextName,
+                                              VARIANT_BOOL* pRetVal) {
+    static const char* const kScope = "CSmBiosImpl::ComponentInitialize";
+    AnsiArg feature(sFeatureName), version(sFeatureVersion), context(sContextName);
+    Trace(TraceLevel::Info, kScope, "Enter", "Method ComponentInitialize has been entered.",
+          "sFeatureName: %s, sFeatureVersion: %s, sContextName: %s", feature.Get(), version.Get(),
+          context.Get());
+    const bool ok = m_assembly.Initialize(feature.Get(), version.Get(), context.Get());
+    if (pRetVal != nullptr) *pRetVal = ok ? 1 : 0; // 1, not VARIANT_TRUE
+    Trace(TraceLevel::Info, kScope, "Leave", "Method ComponentInitialize has been left.", "");
+    return S_OK;
+}
+
+STDMETHODIMP CSmBiosImpl::Initialize() {
+    Trace(TraceLevel::Info, kInitScope, "Enter", "Method Initialize has been entered.", "");
+    try {
+        return Acquire();
+    } catch (const CCComError& error) {
+        // An answer of the accessor that cannot be copied or converted. The
+        // exception must not cross the COM boundary: the object stays
+        // uninitialised and the next call starts over.
+        m_initLock.Enter();
+        if (m_initialized == 0) {
+            delete[] m_rawBuffer;
+            m_rawBuffer = nullptr;
+        }
+        m_initLock.Leave();
+        Trace(TraceLevel::Error, kInitScope, "Internal",
+              "FAIL: The answer of the accessor could not be converted.", "hr: 0x%08X",
+              static_cast<unsigned>(error.Error()));
+        Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave, "hRes: 0x%X",
+              static_cast<unsigned>(error.Error()));
+        return error.Error();
+    }
+}
+
+HRESULT CSmBiosImpl::Acquire() {
+    InitLockHold lock(m_initLock);
+    auto fail = [&](HRESULT hr, const char* message, unsigned leaveLevel, const char* leaveText,
+                    const char* leaveDetails, unsigned detailsValue) {
+        lock.Release();
+        Trace(TraceLevel::Error, kInitScope, "Internal", message, "");
+        Trace(leaveLevel, kInitScope, "Leave", leaveText, leaveDetails, detailsValue);
+        return hr;
+    };
+
+    if (m_rawBuffer != nullptr) {
+        lock.Release();
+        Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave,
+              "We have already SmBios Data - return S_OK.");
+        return S_OK;
+    }
+
+    if (!m_driverAccess) {
+        const HRESULT hr = m_assembly.CoCreateInstance("AcTorvel.TorvelAccess", m_driverAccess.PutVoid(),
+                                                       nullptr, kClassContext, IID_IDriverAccessRaw);
+        if (SUCCEEDED(hr))
+            Trace(TraceLevel::Verbose, kInitScope, "Internal",
+                  "CoCreateInstance succeeded. IDriverAccessRaw loaded.", "");
+        else
+            Trace(TraceLevel::Error, kInitScope, "Internal",
+                  "FAIL: CoCreateInstance failed. Could not get IDriverAccessRaw.", "");
+    }
+    if (!m_driverServices) {
+        if (m_driverAccess && SUCCEEDED(m_driverAccess.As(IID_IDriverServices, m_driverServices)))
+            Trace(TraceLevel::Verbose, kInitScope, "Internal", "QueryInterface succeeded. (IDriverServices)",
+                  "");
+        else
+            Trace(TraceLevel::Error, kInitScope, "Internal", "FAIL: QueryInterface failed. (IDriverServices)",
+                  "");
+    }
+    if (!m_driverAccess || !m_driverServices)
+        return fail(E_FAIL, "FAIL: Could not get required interfaces.", TraceLevel::Info, kInitLeave,
+                    "E_FAIL", 0);
+
+    ULONG status = 0;
+    HRESULT hr = m_driverServices->Start(&status);
+    if (FAILED(hr))
+        return fail(hr, "FAIL: Start of accessor/driver failed.", TraceLevel::Info, kInitLeave, "hRes: 0x%X",
+                    static_cast<unsigned>(hr));
+    const bool startedHere = status == 0;
+
+    status = 0;
+    hr = m_driverServices->Open(0, 0, &status);
+    if (FAILED(hr))
+        return fail(hr, "FAIL: Open of accessor/driver failed.", TraceLevel::Info, "", "hRes: 0x%X",
+                    static_cast<unsigned>(hr));
+    if (status != 0)
+        return fail(E_FAIL, "FAIL: Open of accessor/driver failed.", TraceLevel::Verbose, kInitLeave,
+                    "hRes = E_FAIL", 0);
+    Trace(TraceLevel::Verbose, kInitScope, "Internal", "Open Driver succeeded", "");
+
+    // The size request: a byte array whose first four bytes are the size.
+    Variant input, output, bytesReturned;
+    output->vt = VT_UI4;
+    output->ulVal = 0;
+    status = 0;
+    hr = m_driverAccess->RawRequest(DA_IOCTL_GET_SMBIOS_SIZE, input.Get(), 0, output.Get(), 4,
+                                    bytesReturned.Get(), &status);
+    Variant count;
+    const bool countIsFour =
+        SUCCEEDED(VariantChangeType(count.Get(), bytesReturned.Get(), 0, VT_UI4)) && count->ulVal == 4;
+    if (FAILED(hr) || !countIsFour || status != 0)
+        return fail(FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios size failed.", TraceLevel::Verbose,
+                    kInitLeave, "hRes: E_FAIL", 0);
+    Trace(TraceLevel::Verbose, kInitScope, "Internal", "Getting SMBios size succeeded", "");
+
+    uint32_t size = 0;
+    {
+        CCVariantConversion<unsigned char> answer(output.Get());
+        DWORD n = 0;
+        const unsigned char* bytes = answer.GetBufferPointer(&n);
+        // An answer shorter than four bytes carries no size.
+        if (bytes != nullptr && n >= 4)
+            size = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    }
+    Trace(TraceLevel::Verbose, kInitScope, "Internal", "SMBios size", "%d", static_cast<int>(size));
+    if (size == 0)
+        return fail(E_FAIL, "FAIL: Block Size of SmBios Data is 0. Return E_FAIL.", TraceLevel::Info,
+                    kInitLeave, "E_FAIL", 0);
+
+    // The data request, with an output of `size` zero bytes.
+    bytesReturned.Put()->vt = VT_UI4;
+    output.Put();
+    m_rawBuffer = new (std::nothrow) uint8_t[size]();
+    if (m_rawBuffer == nullptr)
+        return fail(E_OUTOFMEMORY, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose, kInitLeave,
+                    "hRes: 0x%X", static_cast<unsigned>(E_OUTOFMEMORY));
+    {
+        CCVariantConversion<unsigned char> request(m_rawBuffer, size);
+        request.GetVariant(output.Get());
+    }
+    status = 0;
+    hr = m_driverAccess->RawRequest(DA_IOCTL_GET_SMBIOS_TABLE, input.Get(), 0, output.Get(), size,
+                                    bytesReturned.Get(), &status);
+    const bool countIsSize =
+        SUCCEEDED(VariantChangeType(count.Put(), bytesReturned.Get(), 0, VT_UI4)) && count->ulVal == size;
+    if (FAILED(hr) || !countIsSize || status != 0) {
+        delete[] m_rawBuffer;
+        m_rawBuffer = nullptr;
+        return fail(FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose,
+                    kInitLeave, "hRes: 0x%X", static_cast<unsigned>(hr));
+    }
+    Trace(TraceLevel::Verbose, kInitScope, "Internal", "Getting SMBios data succeeded", "");
+    bytesReturned.Put();
+    {
+        CCVariantConversion<unsigned char> answer(output.Get());
+        DWORD n = 0;
+        const unsigned char* bytes = answer.GetBufferPointer(&n);
+        if (n != size || n == 0 || bytes == nullptr) {
+            output.Put();
+            delete[] m_rawBuffer;
+            m_rawBuffer = nullptr;
+            return fail(E_FAIL, "FAIL: Invalid Buffer. Returning E_FAIL.", TraceLevel::Info, kInitLeave,
+                        "E_FAIL", 0);
+        }
+        std::memcpy(m_rawBuffer, bytes, size);
+    }
+
+    m_driverServices->Close(&status);
+    if (startedHere) m_driverServices->Stop(&status);
+
+    HRESULT result = S_OK;
+    if (m_table.Attach(m_rawBuffer, size)) {
+        m_initialized = 1;
+        Trace(TraceLevel::Verbose, kInitScope, "Internal", "Attached successfully to SMBios data block", "");
+    } else {
+        Trace(TraceLevel::Error, kInitScope, "Internal", "FAIL: Failed to attach to SMBios data block",
+              "hRes = E_FAIL");
+        result = E_FAIL;
+    }
+    output.Put();
+    lock.Release();
+    Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave, "hRes: 0x%X", static_cast<unsigned>(result));
+    return result;
+}

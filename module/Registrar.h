@@ -1,0 +1,31 @@
+// The platform's registration-script interpreter (the registrar object).
+// MinGW ships no declaration of it, so the part this module uses is here.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+// {44EC053A-400F-11D0-9DCD-00A0C90391D3}
+static const CLSID CLSID_Registrar = {
+    0x44ec053a, 0x400f, 0x11d0, {0x9d, 0xcd, 0x00, 0xa0, 0xc9, 0x03, 0x91, 0xd3}};
+// {44EC053B-400F-11D0-9DCD-00A0C90391D3}
+static const IID IID_IRegistrar = {
+    0x44ec053b, 0x400f, 0x11d0, {0x9d, 0xcd, 0x00, 0xa0, 0xc9, 0x03, 0x91, 0xd3}};
+
+struct IRegistrarBase : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE AddReplacement(LPCOLESTR key, LPCOLESTR item) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ClearReplacements() = 0;
+};
+
+struct IRegistrar : public IRegistrarBase {
+    virtual HRESULT STDMETHODCALLTYPE ResourceRegisterSz(LPCOLESTR resFileName, LPCOLESTR id,
+                                                         LPCOLESTR type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResourceUnregisterSz(LPCOLESTR resFileName, LPCOLESTR id,
+                                                           LPCOLESTR type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FileRegister(LPCOLESTR fileName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FileUnregister(LPCOLESTR fileName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StringRegister(LPCOLESTR data) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StringUnregister(LPCOLESTR data) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResourceRegister(LPCOLESTR resFileName, UINT id, LPCOLESTR type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResourceUnregister(LPCOLESTR resFileName, UINT id, LPCOLESTR type) = 0;
+};

@@ -1,0 +1,99 @@
+// assembly_testcomp.dll: a minimal in-process component of the family. Its
+// class object answers for any class id, so each test registers it under a
+// fresh CLSID and ProgID of its own.
+#include <windows.h>
+#include <unknwn.h>
+
+#include <atomic>
+
+#include "AssemblyProbe.h"
+#include "common/assembly/CCComponentT.h"
+
+namespace {
+std::atomic<long> g_objects{0};
+
+BSTR Widen(const char* s) {
+    CCStringConversion text(s);
+    const wchar_t* wide = text.Convert2W();
+    return SysAllocString(wide ? wide : L"");
+}
+
+class TestComponent : public IAssemblyProbe, public CCComponentT<CCAssembly> {
+public:
+    TestComponent() { ++g_objects; }
+    ~TestComponent() override { --g_objects; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == kIID_IAssemblyProbe) {
+            *ppv = static_cast<IAssemblyProbe*>(this);
+        } else if (riid == IID_IComponentInit) {
+            *ppv = static_cast<IComponentInit*>(this);
+        } else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const long refs = --m_refs;
+        if (refs == 0) delete this;
+        return refs;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetFeature(BSTR* feature, BSTR* version, BSTR* context,
+                                         VARIANT_BOOL* initialized) override {
+        *feature = Widen(m_assembly.FeatureName());
+        *version = Widen(m_assembly.FeatureVersion());
+        *context = Widen(m_assembly.ContextName());
+        *initialized = m_assembly.IsInitialized() ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetIdentity(BSTR* moduleFileName, BSTR* fileVersion) override {
+        *moduleFileName = Widen(m_assembly.ModuleFileName());
+        *fileVersion = Widen(m_assembly.FileVersion());
+        return S_OK;
+    }
+
+private:
+    std::atomic<long> m_refs{1};
+};
+
+class Factory : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        TestComponent* object = new (std::nothrow) TestComponent;
+        if (!object) return E_OUTOFMEMORY;
+        const HRESULT hr = object->QueryInterface(riid, ppv);
+        object->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+Factory g_factory;
+} // namespace
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID riid, void** ppv) {
+    return g_factory.QueryInterface(riid, ppv);
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    return g_objects == 0 ? S_OK : S_FALSE;
+}
