@@ -1,10 +1,27 @@
 #include "SmBiosTable.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 constexpr uint8_t kEndOfTable = 127;
 constexpr uint32_t kHeaderSize = 4;
+
+// Stable counting sort of `in` into `out` by a one-byte key.
+template <class T, class Key> void SortByByte(const std::vector<T>& in, std::vector<T>& out, Key key) {
+    std::array<size_t, 256> next{};
+    for (const T& e : in)
+        ++next[key(e)];
+    size_t position = 0;
+    for (size_t& n : next) {
+        const size_t count = n;
+        n = position;
+        position += count;
+    }
+    out.resize(in.size());
+    for (const T& e : in)
+        out[next[key(e)]++] = e;
+}
 } // namespace
 
 uint32_t StructureLength(const uint8_t* structure, const uint8_t* end) {
@@ -38,6 +55,7 @@ bool CSmBiosTable::Attach(uint8_t* buffer, uint32_t size) {
 }
 
 void CSmBiosTable::Walk() {
+    std::vector<Entry> order; // table order
     const uint8_t* const begin = buffer_;
     const uint8_t* const end = buffer_ + size_;
     const uint8_t* p = begin;
@@ -46,17 +64,18 @@ void CSmBiosTable::Walk() {
         if (length == 0) break; // string set runs past the buffer
         if (p[0] != kEndOfTable) {
             const uint16_t handle = static_cast<uint16_t>(p[2] | (p[3] << 8));
-            types_.push_back({p[0], handle, static_cast<uint32_t>(p - begin), length});
+            order.push_back({p[0], handle, static_cast<uint32_t>(p - begin), length});
         }
         p += length;
     }
-    handles_ = types_;
     // Stable sorts keep table order among equals: within a type for the type
-    // index, and so that the first structure of a handle comes first.
-    std::stable_sort(types_.begin(), types_.end(),
-                     [](const Entry& a, const Entry& b) { return a.type < b.type; });
-    std::stable_sort(handles_.begin(), handles_.end(),
-                     [](const Entry& a, const Entry& b) { return a.handle < b.handle; });
+    // index, and so that the first structure of a handle comes first. Keys
+    // are bytes, so counting sorts do it in linear time (the handle in two
+    // passes, low byte first).
+    SortByByte(order, types_, [](const Entry& e) { return e.type; });
+    std::vector<Entry> byLowByte;
+    SortByByte(order, byLowByte, [](const Entry& e) { return static_cast<uint8_t>(e.handle); });
+    SortByByte(byLowByte, handles_, [](const Entry& e) { return static_cast<uint8_t>(e.handle >> 8); });
     handles_.erase(std::unique(handles_.begin(), handles_.end(),
                                [](const Entry& a, const Entry& b) { return a.handle == b.handle; }),
                    handles_.end());
