@@ -15,6 +15,7 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -266,6 +267,35 @@ void ConversionFigures() {
            }));
 }
 
+// ---- the platform's heap ------------------------------------------------------------
+
+// What a small allocation costs while few or many others are alive: an
+// answer of GetAllInstancesOfType keeps every record of the type (dozens of
+// small blocks each) alive at once, a single record only its own. Per block:
+// a BSTR of an attribute name's size and a malloc of a string copy's size,
+// allocated, then all freed.
+void HeapFigures() {
+    for (size_t live : {1000u, 100000u}) {
+        std::vector<void*> blocks(live);
+        std::vector<BSTR> strings(live);
+        bench::Timing t = Measure([&] {
+            for (size_t i = 0; i < live; ++i) {
+                blocks[i] = std::malloc(16 + (i * 7) % 64);
+                strings[i] = SysAllocString(L"PhysicalMemoryArrayHandle");
+            }
+            for (size_t i = 0; i < live; ++i) {
+                std::free(blocks[i]);
+                SysFreeString(strings[i]);
+            }
+        });
+        // Per block pair rather than per round.
+        t.nsPerOp /= static_cast<double>(live);
+        t.minNsPerOp /= static_cast<double>(live);
+        t.maxNsPerOp /= static_cast<double>(live);
+        Report("heap.AllocFree", std::to_string(live) + " live", 0, 0, t);
+    }
+}
+
 // ---- trace statements --------------------------------------------------------------
 
 // 1,000 statements per operation, so that the clock's own cost is spread.
@@ -353,6 +383,7 @@ int Run(bool traceOn, const std::wstring& traceFile, bool allReal, bool quick) {
                 QueryFigures(t, object.Get());
             }
             ConversionFigures();
+            HeapFigures();
             TraceOffFigures();
         }
     } catch (const BenchFailure& failure) {
