@@ -31,9 +31,20 @@ endif()
 # ctest runs (discovery at build time would need Wine during the build).
 function(korvix_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;ENVIRONMENT;LOCKS" ${ARGN})
-  set(lock_property)
+  # gtest_discover_tests hands the properties on through three list
+  # expansions before set_tests_properties sees them, so the separators of a
+  # list value (two locks, several variables) are escaped for each: eight
+  # backslashes before every ";". An empty value is not passed at all, or the
+  # next property's name would become its value.
+  string(REPEAT "\\" 8 escape)
+  set(test_properties TIMEOUT 120)
+  if(T_ENVIRONMENT)
+    string(REPLACE ";" "${escape};" value "${T_ENVIRONMENT}")
+    list(APPEND test_properties ENVIRONMENT "${value}")
+  endif()
   if(T_LOCKS)
-    set(lock_property RESOURCE_LOCK "${T_LOCKS}")
+    string(REPLACE ";" "${escape};" value "${T_LOCKS}")
+    list(APPEND test_properties RESOURCE_LOCK "${value}")
   endif()
   korvix_use_gtest()
   add_executable(${name} ${T_SOURCES})
@@ -46,6 +57,6 @@ function(korvix_add_gtest name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/testrun
-    PROPERTIES TIMEOUT 120 ENVIRONMENT "${T_ENVIRONMENT}" ${lock_property})
+    PROPERTIES ${test_properties})
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/testrun)
 endfunction()
