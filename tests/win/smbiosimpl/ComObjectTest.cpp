@@ -214,9 +214,13 @@ TEST_F(ComObject, InvokeRunsAnEnumerationThroughDispatch) {
     EXCEPINFO exception{};
     UINT argError = 0;
 
+    // VBScript hands a variable over by reference, and small literals as VT_I2.
+    VARIANT number;
+    number.vt = VT_I2;
+    number.iVal = 4;
     VARIANT type;
-    type.vt = VT_I4;
-    type.lVal = 4;
+    type.vt = VT_BYREF | VT_VARIANT;
+    type.pvarVal = &number;
     DISPPARAMS start{&type, nullptr, 1, 0};
     ASSERT_EQ(object->Invoke(5, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &start, result.Get(),
                              &exception, &argError),
