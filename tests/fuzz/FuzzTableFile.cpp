@@ -1,0 +1,107 @@
+// fuzz_tablefile: arbitrary bytes as the content of a table file, and as the
+// answer of the firmware table interface, given to the driver-access
+// component's reader.
+//
+// The reader either rejects the content with an error text or yields a table
+// that begins with a whole structure and is exactly the slice of the content
+// that the recognised layout names. The table found then goes on through the
+// table model and the decoders as the component would receive it.
+#include <algorithm>
+#include <cstring>
+
+#include "FuzzCheck.h"
+#include "FuzzTargets.h"
+#include "TableFile.h"
+
+namespace {
+constexpr size_t kRawSmBiosDataHeader = 8;
+
+uint64_t Le(const uint8_t* p, unsigned width) {
+    uint64_t v = 0;
+    for (unsigned i = width; i-- > 0;)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+bool Starts(const uint8_t* data, size_t size, const char* prefix) {
+    const size_t n = std::strlen(prefix);
+    return size >= n && std::memcmp(data, prefix, n) == 0;
+}
+
+// The layout the content announces by its first bytes.
+TableFileKind KindOf(const uint8_t* data, size_t size) {
+    if (Starts(data, size, "_SM_")) return TableFileKind::EntryPoint2;
+    if (Starts(data, size, "_SM3_")) return TableFileKind::EntryPoint3;
+    if (size >= 2 && data[1] < 4) return TableFileKind::RawSmBiosData;
+    return TableFileKind::RawTable;
+}
+
+bool IsSlice(const TableFileResult& r, const uint8_t* data, size_t size, uint64_t offset, uint64_t length) {
+    return offset <= size && length <= size - offset && r.table.size() == length &&
+           std::memcmp(r.table.data(), data + offset, length) == 0;
+}
+
+// Where the table of an accepted file has to come from.
+bool FromAnnouncedPlace(const TableFileResult& r, const uint8_t* data, size_t size) {
+    switch (r.kind) {
+    case TableFileKind::RawTable:
+        return IsSlice(r, data, size, 0, size);
+    case TableFileKind::RawSmBiosData:
+        return IsSlice(r, data, size, kRawSmBiosDataHeader, Le(data + 4, 4));
+    case TableFileKind::EntryPoint2:
+        return IsSlice(r, data, size, Le(data + 0x18, 4), Le(data + 0x16, 2));
+    case TableFileKind::EntryPoint3: {
+        // The maximum size bounds the table, which ends after its last whole
+        // structure.
+        const uint64_t address = Le(data + 0x10, 8);
+        if (address >= size) return false;
+        const uint64_t region = std::min<uint64_t>(Le(data + 0x0C, 4), size - address);
+        const size_t whole = WholeStructuresEnd(data + address, region);
+        return IsSlice(r, data, size, address, whole);
+    }
+    }
+    return false;
+}
+
+void CheckResult(const TableFileResult& r) {
+    FUZZ_CHECK(r.ok == !r.table.empty());
+    FUZZ_CHECK(r.ok == r.error.empty());
+    FuzzTouchString(TableFileKindName(r.kind));
+    if (!r.ok) {
+        FuzzTouchString(r.error.c_str());
+        return;
+    }
+    FUZZ_CHECK(WholeStructuresEnd(r.table.data(), r.table.size()) > 0);
+}
+} // namespace
+
+int FuzzTableFile(const uint8_t* data, size_t size) {
+    if (size > kMaxTableFileSize) return 0;
+
+    // The prefix of whole structures is itself made of whole structures.
+    const size_t whole = WholeStructuresEnd(data, size);
+    FUZZ_CHECK(whole <= size);
+    FUZZ_CHECK(WholeStructuresEnd(data, whole) == whole);
+
+    const TableFileResult file = ParseTableFile(data, size);
+    CheckResult(file);
+    FUZZ_CHECK(file.kind == (size == 0 ? TableFileKind::RawTable : KindOf(data, size)));
+    if (file.ok) FUZZ_CHECK(FromAnnouncedPlace(file, data, size));
+
+    // The firmware's answer is always a RawSMBIOSData block; a length beyond
+    // the answer is cut to what is there.
+    const TableFileResult firmware = ParseFirmwareTable(data, size);
+    CheckResult(firmware);
+    FUZZ_CHECK(firmware.kind == TableFileKind::RawSmBiosData);
+    if (firmware.ok) {
+        const uint64_t announced = Le(data + 4, 4);
+        FUZZ_CHECK(IsSlice(firmware, data, size, kRawSmBiosDataHeader,
+                           std::min<uint64_t>(announced, size - kRawSmBiosDataHeader)));
+    }
+
+    if (file.ok)
+        FuzzTable(file.table.data(), file.table.size());
+    else if (firmware.ok)
+        FuzzTable(firmware.table.data(), firmware.table.size());
+    return 0;
+}
