@@ -31,10 +31,6 @@ endif()
 # ctest runs (discovery at build time would need Wine during the build).
 function(korvix_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;ENVIRONMENT;LOCKS" ${ARGN})
-  set(lock_property)
-  if(T_LOCKS)
-    set(lock_property RESOURCE_LOCK "${T_LOCKS}")
-  endif()
   korvix_use_gtest()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
@@ -46,6 +42,23 @@ function(korvix_add_gtest name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/testrun
-    PROPERTIES TIMEOUT 120 ENVIRONMENT "${T_ENVIRONMENT}" ${lock_property})
+    PROPERTIES TIMEOUT 120)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/testrun)
+  # List-valued properties do not survive the discovery script's argument
+  # handling (only the first lock would remain), so they are set by a file of
+  # our own that ctest reads after the discovered tests, from the list of test
+  # names the discovery leaves in ${name}_TESTS.
+  if(T_LOCKS OR T_ENVIRONMENT)
+    set(props_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+    set(props)
+    if(T_LOCKS)
+      string(APPEND props " RESOURCE_LOCK [==[${T_LOCKS}]==]")
+    endif()
+    if(T_ENVIRONMENT)
+      string(APPEND props " ENVIRONMENT [==[${T_ENVIRONMENT}]==]")
+    endif()
+    file(WRITE ${props_file}
+      "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES${props})\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${props_file})
+  endif()
 endfunction()

@@ -7,6 +7,7 @@
 prefix=$(make_temp_prefix)
 trap 'drop_temp_prefix "$prefix"' EXIT
 export WINEPREFIX=$prefix
+clean_slate
 dir="$prefix/drive_c/Program Files/Korvix"
 
 "$here/scripts/install" --prefix-only >/dev/null

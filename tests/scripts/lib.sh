@@ -44,6 +44,16 @@ make_temp_prefix() {
   )
   echo "$tmp"
 }
+# Removes what an earlier installation or test may have left in the copied
+# prefix, so that every check starts from a prefix without Korvix.
+clean_slate() {
+  local key
+  for key in 'HKLM\SOFTWARE\Quarnex' 'HKCR\Korvix.SmBiosImpl' 'HKCR\Korvix.SmBiosImpl.1.05' \
+    'HKCR\AcTorvel.TorvelAccess' 'HKCR\AcTorvel.TorvelAccess.1'; do
+    "$WINE" reg delete "$key" /f </dev/null >/dev/null 2>&1 || true
+  done
+  rm -rf "$WINEPREFIX/drive_c/Program Files/Korvix"
+}
 drop_temp_prefix() { # path
   WINEPREFIX=$1 "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
   WINEPREFIX=$1 "$WINESERVER" -w >/dev/null 2>&1 </dev/null || true

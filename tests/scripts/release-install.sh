@@ -12,6 +12,7 @@ done
 prefix=$(make_temp_prefix)
 trap 'drop_temp_prefix "$prefix"' EXIT
 export WINEPREFIX=$prefix
+clean_slate
 win_release="Z:${release//\//\\}"
 sample="Z:${here//\//\\}\\tests\\data\\real\\vmware-vm-2.7.bin"
 wcmd() { "$WINE" cmd /c "$@" </dev/null; }
