@@ -24,6 +24,29 @@ else()
   set(KORVIX_TEST_DATA_DIR "${CMAKE_SOURCE_DIR}/tests/data")
 endif()
 
+# korvix_test_properties(NAME [LOCKS name ...] [ENVIRONMENT K=V ...]) gives
+# every test that gtest_discover_tests(NAME ...) discovers these resource locks
+# and environment. gtest_discover_tests' own PROPERTIES cannot carry them: its
+# discovery script re-reads the list unquoted, so an empty value vanishes
+# (shifting the names and values behind it) and a list value splits apart.
+# An include file that runs after the discovered tests exist sets them.
+function(korvix_test_properties name)
+  cmake_parse_arguments(P "" "" "LOCKS;ENVIRONMENT" ${ARGN})
+  set(settings)
+  if(P_LOCKS)
+    string(APPEND settings " RESOURCE_LOCK \"${P_LOCKS}\"")
+  endif()
+  if(P_ENVIRONMENT)
+    string(APPEND settings " ENVIRONMENT \"${P_ENVIRONMENT}\"")
+  endif()
+  if(settings)
+    set(file ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+    file(WRITE ${file}
+         "foreach(test IN LISTS ${name}_TESTS)\n  set_tests_properties(\"\${test}\" PROPERTIES${settings})\nendforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
+  endif()
+endfunction()
+
 # korvix_add_gtest(NAME SOURCES a.cpp ... LIBS lib ... [ENVIRONMENT K=V ...] [LOCKS name ...])
 # LOCKS names ctest resource locks for tests that touch machine-wide state
 # (registration, HKLM values): tests holding the same lock never overlap.
@@ -43,22 +66,6 @@ function(korvix_add_gtest name)
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/testrun
     PROPERTIES TIMEOUT 120)
+  korvix_test_properties(${name} LOCKS ${T_LOCKS} ENVIRONMENT ${T_ENVIRONMENT})
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/testrun)
-  # List-valued properties do not survive the discovery script's argument
-  # handling (only the first lock would remain), so they are set by a file of
-  # our own that ctest reads after the discovered tests, from the list of test
-  # names the discovery leaves in ${name}_TESTS.
-  if(T_LOCKS OR T_ENVIRONMENT)
-    set(props_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
-    set(props)
-    if(T_LOCKS)
-      string(APPEND props " RESOURCE_LOCK [==[${T_LOCKS}]==]")
-    endif()
-    if(T_ENVIRONMENT)
-      string(APPEND props " ENVIRONMENT [==[${T_ENVIRONMENT}]==]")
-    endif()
-    file(WRITE ${props_file}
-      "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES${props})\nendif()\n")
-    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${props_file})
-  endif()
 endfunction()
