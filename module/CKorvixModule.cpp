@@ -22,15 +22,28 @@ std::wstring GuidText(REFGUID guid) {
     return text;
 }
 
-// The full path of this module; false when it does not fit 260 characters.
-bool ModulePath(std::wstring& path) {
+// The full path of this module, read into a buffer of 260 characters. A path
+// that fills the buffer completely may have been cut off, so it fails too.
+HRESULT ModulePath(std::wstring& path) {
     MEMORY_BASIC_INFORMATION info{};
-    if (VirtualQuery(reinterpret_cast<const void*>(&ModulePath), &info, sizeof info) == 0) return false;
+    if (VirtualQuery(reinterpret_cast<const void*>(&ModulePath), &info, sizeof info) == 0)
+        return HRESULT_FROM_WIN32(GetLastError());
     wchar_t buffer[MAX_PATH];
     const DWORD n = GetModuleFileNameW(static_cast<HMODULE>(info.AllocationBase), buffer, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return false;
+    if (n == 0) return HRESULT_FROM_WIN32(GetLastError());
+    if (n >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     path.assign(buffer, n);
-    return true;
+    return S_OK;
+}
+
+// The class key is removed whole on unregistration, together with subkeys
+// that others added below it (categories, "Programmable" with contents). The
+// registrar only deletes keys that its script leaves empty, so what it left
+// behind goes here.
+HRESULT RemoveClassKey() {
+    const std::wstring key = L"CLSID\\" + GuidText(CLSID_SmBiosImpl);
+    const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
 }
 
 // Sets the thread locale for the lifetime of the guard.
@@ -112,10 +125,11 @@ HRESULT CKorvixModule::RegisterServer() {
     ThreadLocale locale(kSystemDefaultLocale);
     ComApartment apartment(COINIT_APARTMENTTHREADED);
     std::wstring path;
-    if (!ModulePath(path)) return E_FAIL;
+    HRESULT hr = ModulePath(path);
+    if (FAILED(hr)) return hr;
 
     ComPtr<IRegistrar> appIdRegistrar;
-    HRESULT hr = MakeRegistrar(path, false, appIdRegistrar);
+    hr = MakeRegistrar(path, false, appIdRegistrar);
     if (SUCCEEDED(hr)) hr = appIdRegistrar->ResourceRegister(path.c_str(), kAppIdScript, L"REGISTRY");
     if (FAILED(hr)) return hr;
 
@@ -131,11 +145,13 @@ HRESULT CKorvixModule::UnregisterServer() {
     ThreadLocale locale(kSystemDefaultLocale);
     ComApartment apartment(COINIT_APARTMENTTHREADED);
     std::wstring path;
-    if (!ModulePath(path)) return E_FAIL;
+    HRESULT hr = ModulePath(path);
+    if (FAILED(hr)) return hr;
 
     ComPtr<IRegistrar> classRegistrar;
-    HRESULT hr = MakeRegistrar(path, true, classRegistrar);
+    hr = MakeRegistrar(path, true, classRegistrar);
     if (SUCCEEDED(hr)) hr = classRegistrar->ResourceUnregister(path.c_str(), kClassScript, L"REGISTRY");
+    if (SUCCEEDED(hr)) hr = RemoveClassKey();
     if (SUCCEEDED(hr)) hr = UnregisterTypeLibrary();
     if (FAILED(hr)) return hr;
 

@@ -355,6 +355,8 @@ void CSmBiosImpl::AttachTableForTesting(const uint8_t* table, uint32_t size) {
     delete[] m_rawBuffer;
     m_rawBuffer = new uint8_t[size > 0 ? size : 1];
     if (size > 0) std::memcpy(m_rawBuffer, table, size);
-    m_table.Attach(m_rawBuffer, size);
+    // The table cannot hand back a buffer of size 0 (Detach refuses it), so
+    // an empty one stays with the object alone.
+    m_table.Attach(size > 0 ? m_rawBuffer : nullptr, size);
     m_initialized = 1;
 }

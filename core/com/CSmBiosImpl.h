@@ -76,8 +76,10 @@ private:
     // EnumAllInstances and FindInstanceByHandle after their lookup.
     HRESULT DecodeFound(bool found, CCSmBiosItem& item, const char* scope, const char* leaveText,
                         VARIANT* pvAttributeNames, VARIANT* pvAttributeValues, ULONG* pulReturnValue);
-    // Initialize once the lock is held; every exit leaves the lock first.
-    HRESULT Acquire();
+    // Initialize once `lock` is held; every exit leaves the lock first. A
+    // conversion failure throws with the lock still held.
+    class InitLockHold;
+    HRESULT Acquire(InitLockHold& lock);
 
     volatile LONG m_refs = 0;
     LONG m_initialized = 0;

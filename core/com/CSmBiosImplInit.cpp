@@ -52,12 +52,16 @@ private:
     VARIANT ref_; // a reference: nothing to clear
 };
 
+} // namespace
+
 // Holds the lock from construction until Release or destruction, so that
 // every exit leaves it before writing its Leave record.
-class InitLockHold {
+class CSmBiosImpl::InitLockHold {
 public:
     explicit InitLockHold(CCCriticalSection& lock) : lock_(lock) { lock_.Enter(); }
     ~InitLockHold() { Release(); }
+    InitLockHold(const InitLockHold&) = delete;
+    InitLockHold& operator=(const InitLockHold&) = delete;
     void Release() {
         if (held_) lock_.Leave();
         held_ = false;
@@ -67,7 +71,6 @@ private:
     CCCriticalSection& lock_;
     bool held_ = true;
 };
-} // namespace
 
 STDMETHODIMP CSmBiosImpl::ComponentInitialize(BSTR sFeatureName, BSTR sFeatureVersion, BSTR sContextName,
                                               VARIANT_BOOL* pRetVal) {
@@ -84,18 +87,18 @@ STDMETHODIMP CSmBiosImpl::ComponentInitialize(BSTR sFeatureName, BSTR sFeatureVe
 
 STDMETHODIMP CSmBiosImpl::Initialize() {
     Trace(TraceLevel::Info, kInitScope, "Enter", "Method Initialize has been entered.", "");
+    InitLockHold lock(m_initLock);
     try {
-        return Acquire();
+        return Acquire(lock);
     } catch (const CCComError& error) {
         // An answer of the accessor that cannot be copied or converted. The
         // exception must not cross the COM boundary: the object stays
-        // uninitialised and the next call starts over.
-        m_initLock.Enter();
-        if (m_initialized == 0) {
-            delete[] m_rawBuffer;
-            m_rawBuffer = nullptr;
-        }
-        m_initLock.Leave();
+        // uninitialised and the next call starts over. The half-filled
+        // buffer goes before the lock does, or a waiting caller would take
+        // it for an acquired table.
+        delete[] m_rawBuffer;
+        m_rawBuffer = nullptr;
+        lock.Release();
         Trace(TraceLevel::Error, kInitScope, "Internal",
               "FAIL: The answer of the accessor could not be converted.", "hr: 0x%08X",
               static_cast<unsigned>(error.Error()));
@@ -105,8 +108,7 @@ STDMETHODIMP CSmBiosImpl::Initialize() {
     }
 }
 
-HRESULT CSmBiosImpl::Acquire() {
-    InitLockHold lock(m_initLock);
+HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
     auto fail = [&](HRESULT hr, const char* message, unsigned leaveLevel, const char* leaveText,
                     const char* leaveDetails, unsigned detailsValue) {
         lock.Release();
