@@ -2,7 +2,6 @@
 // values, types and defaults, the key template, the "TraceFile" expansion,
 // joining the trace object the main executable exports as gg_ptrc, and
 // several writers on one file (threads, a guest DLL, a host process).
-#include <functional>
 #include <set>
 #include <thread>
 
@@ -11,9 +10,6 @@
 #include "common/trace/Trace.h"
 
 using namespace kit;
-
-std::unique_ptr<CCVireoTrace> MakeTrace(const std::wstring& file,
-                                        const std::function<void(CCVireoTrace::Settings&)>& adjust);
 
 namespace {
 
@@ -237,44 +233,6 @@ TEST_F(TraceHost, HostWithoutModuleColumnOrDisabledIsNotJoined) {
         EXPECT_STREQ(c->FileName(), L"Trace.trc");
         EXPECT_EQ(c.slot, c.trace.get());
     }
-}
-
-// Two trace objects on one file, four threads each, with size switches on the
-// way: every record whole and none lost.
-TEST(TraceWriters, ThreadsOfTwoObjectsOnOneFileNeitherInterleaveNorLose) {
-    TempFolder folder;
-    auto settings = [](CCVireoTrace::Settings& s) {
-        s.sizeLimit = 30000;
-        s.keepHistory = true;
-    };
-    std::unique_ptr<CCVireoTrace> objects[] = {MakeTrace(folder.File(L"Trace.trc"), settings),
-                                               MakeTrace(folder.File(L"Trace.trc"), settings)};
-    std::vector<std::thread> threads;
-    for (int o = 0; o < 2; ++o)
-        for (int t = 0; t < 4; ++t)
-            threads.emplace_back([&, o, t] {
-                const std::string padding(static_cast<size_t>(t * 37 % 200), 'p');
-                for (int i = 0; i < 250; ++i)
-                    objects[o]->Trace(4, "Writer::Run", "Internal", "", "obj %d thread %d seq %04d %s", o, t,
-                                      i, padding.c_str());
-            });
-    for (auto& thread : threads)
-        thread.join();
-    const std::regex record(R"(Verbose\tWriter\tRun\tInternal\t\t(obj \d thread \d seq \d{4}) p*)");
-    std::set<std::string> seen;
-    size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(folder.Path())) {
-        ++files;
-        EXPECT_TRUE(ReadTraceFile(entry.path()).bom);
-        for (const auto& line : Lines(entry.path())) {
-            std::smatch m;
-            const std::string tail = Tail(line);
-            ASSERT_TRUE(std::regex_match(tail, m, record)) << line.substr(0, 200);
-            EXPECT_TRUE(seen.insert(m[1]).second) << line;
-        }
-    }
-    EXPECT_GT(files, 3u); // the size limit switched the file several times
-    EXPECT_EQ(seen.size(), 2u * 4 * 250);
 }
 
 // This executable is the host: the guest DLL's trace object joins it at load,
