@@ -28,41 +28,26 @@ TEST(StringConversion, EveryByteMapsToTheCodeUnitOfTheSameValueAndBack) {
     EXPECT_EQ(std::string(wide.Convert2A()), bytes);
 }
 
-TEST(StringConversion, PointersStayUntilTheFormChanges) {
-    CCStringConversion conv(L"Board");
-    const char* narrow = conv.Convert2A();
-    EXPECT_STREQ(narrow, "Board");
+// A form asked for twice comes back at the same address until the other
+// form is asked for; null stays null and empty stays empty.
+TEST(StringConversion, PointersStayUntilTheFormChangesNullAndEmptyStay) {
+    CCStringConversion conv(L"Proc\u00e9ssor");
+    const char* narrow = conv; // the operators hand out the converted forms
+    EXPECT_STREQ(narrow, "Proc\xe9ssor");
     EXPECT_EQ(conv.Convert2A(), narrow);
-    const wchar_t* wide = conv.Convert2W();
-    EXPECT_STREQ(wide, L"Board");
+    const wchar_t* wide = conv;
+    EXPECT_STREQ(wide, L"Proc\u00e9ssor");
     EXPECT_EQ(conv.Convert2W(), wide);
-    EXPECT_NE(static_cast<const void*>(wide), static_cast<const void*>(narrow));
-    EXPECT_STREQ(conv.Convert2A(), "Board");
-    // The narrow source is handed out as it is until the wide form is asked for.
-    const char* source = "xyz";
-    CCStringConversion narrowConv(source);
-    EXPECT_STREQ(narrowConv.Convert2A(), "xyz");
-    EXPECT_EQ(narrowConv.Convert2A(), narrowConv.Convert2A());
-    // The operators hand out the converted forms.
-    CCStringConversion op(L"Proc\u00e9ssor");
-    const char* opNarrow = op;
-    EXPECT_STREQ(opNarrow, "Proc\xe9ssor");
-    const wchar_t* opWide = op;
-    EXPECT_STREQ(opWide, L"Proc\u00e9ssor");
-}
-
-TEST(StringConversion, NullStaysNullAndEmptyStaysEmpty) {
+    EXPECT_STREQ(conv.Convert2A(), "Proc\xe9ssor");
+    CCStringConversion source("xyz"); // a narrow source is handed out as it is
+    EXPECT_EQ(source.Convert2A(), source.Convert2A());
     CCStringConversion wideNull(static_cast<const wchar_t*>(nullptr)),
         narrowNull(static_cast<const char*>(nullptr));
-    EXPECT_EQ(wideNull.Convert2A(), nullptr);
-    EXPECT_EQ(wideNull.Convert2W(), nullptr);
-    EXPECT_EQ(narrowNull.Convert2W(), nullptr);
-    EXPECT_EQ(narrowNull.Convert2A(), nullptr);
-    CCStringConversion narrow(""), wide(L"");
-    ASSERT_NE(narrow.Convert2W(), nullptr);
-    EXPECT_EQ(narrow.Convert2W()[0], L'\0');
-    ASSERT_NE(wide.Convert2A(), nullptr);
-    EXPECT_EQ(wide.Convert2A()[0], '\0');
+    EXPECT_TRUE(!wideNull.Convert2A() && !wideNull.Convert2W() && !narrowNull.Convert2W() &&
+                !narrowNull.Convert2A());
+    CCStringConversion narrowEmpty(""), wideEmpty(L"");
+    EXPECT_STREQ(narrowEmpty.Convert2W(), L"");
+    EXPECT_STREQ(wideEmpty.Convert2A(), "");
 }
 
 // U+0100 has no "C" locale byte: the system code page maps it to its best-fit

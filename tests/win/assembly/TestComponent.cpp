@@ -14,25 +14,19 @@ std::atomic<long> g_objects{0};
 
 BSTR Widen(const char* s) {
     CCStringConversion text(s);
-    const wchar_t* wide = text.Convert2W();
-    return SysAllocString(wide ? wide : L"");
+    return SysAllocString(text.Convert2W() ? text.Convert2W() : L"");
 }
 
+// Reports what its own CCAssembly learnt, so that a test sees how the creator initialised it.
 class TestComponent : public IAssemblyProbe, public CCComponentT<CCAssembly> {
 public:
     TestComponent() { ++g_objects; }
     ~TestComponent() override { --g_objects; }
-
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == kIID_IAssemblyProbe) {
-            *ppv = static_cast<IAssemblyProbe*>(this);
-        } else if (riid == IID_IComponentInit) {
-            *ppv = static_cast<IComponentInit*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
+        *ppv = nullptr;
+        if (riid == IID_IUnknown || riid == kIID_IAssemblyProbe) *ppv = static_cast<IAssemblyProbe*>(this);
+        if (riid == IID_IComponentInit) *ppv = static_cast<IComponentInit*>(this);
+        if (!*ppv) return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
@@ -42,7 +36,6 @@ public:
         if (refs == 0) delete this;
         return refs;
     }
-
     HRESULT STDMETHODCALLTYPE GetFeature(BSTR* feature, BSTR* version, BSTR* context,
                                          VARIANT_BOOL* initialized) override {
         *feature = Widen(m_assembly.FeatureName());
@@ -64,30 +57,21 @@ private:
 class Factory : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
         *ppv = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        TestComponent* object = new (std::nothrow) TestComponent;
-        if (!object) return E_OUTOFMEMORY;
+        TestComponent* object = new TestComponent;
         const HRESULT hr = object->QueryInterface(riid, ppv);
         object->Release();
         return hr;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
-
-Factory g_factory;
+} g_factory;
 } // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID riid, void** ppv) {
