@@ -108,8 +108,10 @@ protected:
     void TearDown() override {
         ExpectNothingRegistered();
         UnRegisterTypeLib(LIBID_Korvix, 1, 0, LOCALE_NEUTRAL, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
-        for (const std::wstring& key : OwnKeys())
-            RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str()), RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+        for (const std::wstring& key : OwnKeys()) {
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+            RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+        }
     }
     static std::vector<std::wstring> OwnKeys() {
         return {L"Korvix.SmBiosImpl.1.05", L"Korvix.SmBiosImpl", kClassKey,

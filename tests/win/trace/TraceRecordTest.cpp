@@ -26,9 +26,10 @@ std::unique_ptr<CCVireoTrace> MakeTrace(const std::wstring& file, const Adjust& 
 
 namespace {
 
-Adjust SizeLimit(DWORD bytes, bool keepHistory = false) {
+Adjust Limits(DWORD bytes, DWORD minutes = 0, bool keepHistory = false) {
     return [=](CCVireoTrace::Settings& s) {
         s.sizeLimit = bytes;
+        s.timeLimitMinutes = minutes;
         s.keepHistory = keepHistory;
     };
 }
@@ -204,8 +205,8 @@ TEST(TraceFirstWrite, AppendClearTimeLimitAndUnwritable) {
     const std::pair<const wchar_t*, Adjust> cases[] = {
         {L"append.trc", {}},
         {L"clear.trc", [](CCVireoTrace::Settings& s) { s.clear = true; }},
-        {L"Timed.trc", [](CCVireoTrace::Settings& s) { s.timeLimitMinutes = 5, s.keepHistory = true; }},
-        {L"Fresh.trc", [](CCVireoTrace::Settings& s) { s.timeLimitMinutes = 5; }},
+        {L"Timed.trc", Limits(0, 5, true)},
+        {L"Fresh.trc", Limits(0, 5)},
     };
     for (const auto& [name, adjust] : cases) {
         if (name[0] != L'F') Touch(folder.File(name));
@@ -222,7 +223,7 @@ TEST(TraceFirstWrite, AppendClearTimeLimitAndUnwritable) {
     EXPECT_FALSE(fs::exists(folder.File(L"Timed_001.trc")) || fs::exists(folder.File(L"Fresh_000.trc")));
 
     const std::wstring lost = folder.File(L"missing\\folder\\x.trc");
-    auto unwritable = MakeTrace(lost, SizeLimit(100));
+    auto unwritable = MakeTrace(lost, Limits(100));
     for (int i = 0; i < 20; ++i)
         unwritable->Trace(1, "C::M", "Internal", "", "lost %d", i);
     EXPECT_FALSE(fs::exists(lost));
@@ -233,7 +234,7 @@ TEST(TraceFileSwitch, SizeLimitMovesTheFileToHistoryAndStartsANewOne) {
     TempFolder folder;
     const std::wstring file = folder.File(L"Trace.trc"), history = folder.File(L"Trace_000.trc");
     Touch(history, "stale");
-    auto trace = MakeTrace(file, SizeLimit(1000));
+    auto trace = MakeTrace(file, Limits(1000));
     const int written = WriteUntil(*trace, [&] { return ReadTraceFile(history).bom; });
     const TraceFile old = ReadTraceFile(history);
     ASSERT_TRUE(old.bom);
@@ -260,7 +261,7 @@ TEST(TraceFileSwitch, KeepHistoryTakesTheNextFreeNumberThenAaa) {
         swprintf(name, 32, L"Trace_%03d.trc", i);
         Touch(folder.File(name), "");
     }
-    auto trace = MakeTrace(folder.File(L"Trace.trc"), SizeLimit(300, true));
+    auto trace = MakeTrace(folder.File(L"Trace.trc"), Limits(300, 0, true));
     const std::wstring last = folder.File(L"Trace_999.trc"), aaa = folder.File(L"Trace_aaa.trc");
     WriteUntil(*trace, [&] { return fs::exists(last); });
     EXPECT_TRUE(ReadTraceFile(last).bom);
@@ -281,7 +282,7 @@ TEST(TraceFileSwitch, HistoryNamesKeepTheExtension) {
         {L"NoExtension", L"NoExtension_000"},
     };
     for (const auto& [name, history] : cases) {
-        auto trace = MakeTrace(folder.File(name), SizeLimit(200));
+        auto trace = MakeTrace(folder.File(name), Limits(200));
         const std::wstring expected = history;
         auto has = [&] {
             for (const auto& entry : fs::directory_iterator(folder.Path()))
@@ -304,7 +305,7 @@ TEST(TraceFileSwitch, FailedMoveWritesFixedRecordsAndKeepsTheFile) {
     WriteUntil(
         *MakeTrace(scratch, {}), [] { return false; }, 1);
     const DWORD record = static_cast<DWORD>(2 * (Lines(scratch).at(0).size() + 1));
-    auto trace = MakeTrace(file, SizeLimit(2 + 3 * record - 1)); // three records fit, the fourth passes
+    auto trace = MakeTrace(file, Limits(2 + 3 * record - 1)); // three records fit, the fourth passes
     WriteUntil(
         *trace, [] { return false; }, 4);
     const auto lines = Lines(file);
