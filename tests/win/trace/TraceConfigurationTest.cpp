@@ -21,7 +21,7 @@ std::string CaseKey(const std::string& name) {
 }
 
 struct Configured {
-    CCVireoTrace* slot = nullptr; // this object's stand-in for gg_ptrc
+    std::unique_ptr<CCVireoTrace*> slot = std::make_unique<CCVireoTrace*>(); // its stand-in for gg_ptrc
     std::unique_ptr<CCVireoTrace> trace;
     CCVireoTrace* operator->() const { return trace.get(); }
 };
@@ -29,7 +29,7 @@ struct Configured {
 Configured FromRegistry(const std::string& name, DWORD flags = 0x24) {
     Configured c;
     c.trace = std::make_unique<CCVireoTrace>(("%ModuleName%\\%ModuleVersion%\\" + name).c_str(), flags,
-                                             "CCVireoTrace_PID_", kBaseKey.c_str(), &c.slot);
+                                             "CCVireoTrace_PID_", kBaseKey.c_str(), c.slot.get());
     return c;
 }
 
@@ -65,7 +65,7 @@ TEST(TraceConfiguration, KeyAndTraceValueDecideAndLevelZeroWritesNothing) {
     Configured missing = FromRegistry("Missing");
     EXPECT_EQ(std::string(missing->KeyPath()), CaseKey("Missing"));
     EXPECT_FALSE(missing->Enabled());
-    EXPECT_EQ(missing.slot, missing.trace.get()); // not joined: own address in the slot
+    EXPECT_EQ(*missing.slot, missing.trace.get()); // not joined: own address in the slot
     HklmKey key(CaseKey("LevelZero"));
     key.SetDword("Trace", 1);
     Configured zero = FromRegistry("LevelZero");
@@ -208,7 +208,7 @@ TEST_F(TraceHost, EnabledHostWithModuleColumnIsJoinedAndNoRegistryIsRead) {
     EXPECT_EQ(joined->BytesWritten(), ModuleTraceObject().BytesWritten());
     EXPECT_NE(joined->SemaphoreHandle(), nullptr);
     EXPECT_NE(joined->SemaphoreHandle(), ModuleTraceObject().SemaphoreHandle());
-    EXPECT_EQ(joined.slot, nullptr); // a joined object leaves its slot alone
+    EXPECT_EQ(*joined.slot, nullptr); // a joined object leaves its slot alone
     joined->Trace(3, "Guest::Run", "Internal", "", "joined");
     EXPECT_EQ(Tail(Lines(file).at(1)), "Info\ttest_trace.exe\tGuest\tRun\tInternal\t\tjoined");
 
@@ -231,7 +231,7 @@ TEST_F(TraceHost, HostWithoutModuleColumnOrDisabledIsNotJoined) {
         Configured c = FromRegistry("NotJoined");
         EXPECT_EQ(c->Level(), 2u);
         EXPECT_STREQ(c->FileName(), L"Trace.trc");
-        EXPECT_EQ(c.slot, c.trace.get());
+        EXPECT_EQ(*c.slot, c.trace.get());
     }
 }
 
