@@ -1,99 +1,453 @@
-// A client's view: create "Korvix.SmBiosImpl" by ProgID, hand it the feature
-// context, acquire a real table through the driver-access component (fed from
-// a table file) and read structures back.
-#include <gtest/gtest.h>
+// A client's view of the installed component: "Korvix.SmBiosImpl" created by
+// ProgID, the feature context, acquisition through the registered
+// driver-access component (served from the table file KORVIX_SMBIOS_TABLE
+// names), the structures read back whole, and use from many threads.
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 
-#include <string>
-
+#include "ComTestSupport.h"
 #include "ComponentInstall.h"
-#include "Korvix.h"
-#include "TableBuilder.h"
-#include "common/platform/ComWrappers.h"
+#include "core/SmBiosTable.h"
+#include "core/TypeDispatcher.h"
 
 namespace {
 
 std::wstring Widen(const std::string& s) {
     return std::wstring(s.begin(), s.end());
 }
+const std::wstring kDell = Widen(TestDataPath("real/dell-poweredge-r640-3.0.bin"));
 
-// The value named `name` in a record, or VT_EMPTY.
-std::wstring TextOf(const VARIANT& names, const VARIANT& values, const wchar_t* name) {
-    LONG upper = -1;
-    SafeArrayGetUBound(names.parray, 1, &upper);
-    for (LONG i = 0; i <= upper; ++i) {
-        Variant n, v;
-        SafeArrayGetElement(names.parray, &i, n.Get());
-        if (n->vt == VT_BSTR && std::wstring(n->bstrVal) == name) {
-            SafeArrayGetElement(values.parray, &i, v.Get());
-            return v->vt == VT_BSTR ? std::wstring(v->bstrVal) : L"<not text>";
-        }
-    }
-    return L"<missing>";
+// A new object with the feature context; empty with `error` set on failure.
+ComPtr<ISmBiosImpl> NewClient(std::string& error) {
+    CLSID clsid{};
+    ComPtr<ISmBiosImpl> object;
+    Bstr feature(ComponentInstall::kFeatureW), version(ComponentInstall::kVersionW),
+        context(ComponentInstall::kContextW);
+    VARIANT_BOOL ok = 0;
+    if (FAILED(CLSIDFromProgID(L"Korvix.SmBiosImpl", &clsid)) ||
+        FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISmBiosImpl, object.PutVoid())))
+        error = "not created";
+    else if (FAILED(object->ComponentInitialize(feature.Get(), version.Get(), context.Get(), &ok)) || ok != 1)
+        error = "ComponentInitialize did not answer 1";
+    return error.empty() ? object : ComPtr<ISmBiosImpl>();
 }
 
-class EndToEnd : public ::testing::Test {
+// Runs `body(thread)` on `count` threads that start together.
+template <class Body> void RunThreads(int count, Body body) {
+    UniqueHandle start(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t)
+        threads.emplace_back([&, t] {
+            ComApartment apartment;
+            WaitForSingleObject(start.Get(), INFINITE);
+            body(t);
+        });
+    SetEvent(start.Get());
+    for (auto& thread : threads)
+        thread.join();
+}
+
+// Every value of an answer as text, nested arrays included.
+void Describe(const VARIANT& v, std::string& out) {
+    if (v.vt == VT_BSTR) {
+        for (const wchar_t* c = v.bstrVal; c && *c; ++c)
+            out += static_cast<char>(*c);
+    } else if (v.vt == (VT_ARRAY | VT_VARIANT) || v.vt == (VT_ARRAY | VT_UI1)) {
+        out += "[";
+        for (LONG i = 0; i < static_cast<LONG>(v.parray->rgsabound[0].cElements); ++i) {
+            Variant e;
+            if (v.vt == (VT_ARRAY | VT_UI1)) {
+                e->vt = VT_UI1;
+                SafeArrayGetElement(v.parray, &i, &e->bVal);
+            } else {
+                SafeArrayGetElement(v.parray, &i, e.Get());
+            }
+            Describe(*e.Get(), out);
+            out += ",";
+        }
+        out += "]";
+    } else {
+        out += std::to_string(v.vt) + ":" +
+               std::to_string(v.vt == VT_UI1   ? v.bVal
+                              : v.vt == VT_UI2 ? v.uiVal
+                                               : v.ulVal);
+    }
+}
+
+// The answers of every query kind over an initialised object, as text.
+std::string QueryAll(ISmBiosImpl* object) {
+    std::string out;
+    auto add = [&](const Ask& a) {
+        out += std::to_string(a.hr) + "/" + std::to_string(a.retVal) + " ";
+        Describe(*a.names.Get(), out);
+        Describe(*a.values.Get(), out);
+        out += "\n";
+        return a.retVal;
+    };
+    for (UINT index = 0; index < 0x10000 && add(Ask(object, Q::Index, index)) != 3; ++index) {
+    }
+    for (BYTE type : {1, 4, 17})
+        add(Ask(object, Q::All, type));
+    add(Ask(object, Q::Start, 7));
+    for (int i = 0; i < 8 && add(Ask(object, Q::Next)) != 3; ++i) {
+    }
+    for (USHORT handle : {0x0000, 0x0100, 0x0400, 0x1100, 0xFFFE})
+        add(Ask(object, Q::Handle, handle));
+    return out;
+}
+
+struct Header {
+    unsigned type, length, handle;
+    bool operator==(const Header& o) const {
+        return type == o.type && length == o.length && handle == o.handle;
+    }
+};
+
+// What a client should read back: the structures whose decoder takes them,
+// in the order of the type index, as the table model indexes the bytes.
+std::vector<Header> Expected(const Bytes& bytes) {
+    struct NullSink : IAttributeSink {
+        AppendResult Append(const char*, bool, const AttributeValue&) override { return 0; }
+    } sink;
+    auto* buffer = new uint8_t[bytes.size()];
+    std::copy(bytes.begin(), bytes.end(), buffer);
+    CSmBiosTable table;
+    table.Attach(buffer, static_cast<uint32_t>(bytes.size()));
+    CTypeDispatcher dispatcher(table);
+    std::vector<Header> out;
+    CCSmBiosItem item;
+    for (uint32_t i = 0; table.GetByIndex(i, item); ++i) {
+        std::unique_ptr<CCVSmBiosItem> decoder = dispatcher.Dispatch(item.Type());
+        if (!decoder) continue;
+        decoder->CopyFrom(item);
+        if (decoder->Decode(sink) != CCVSmBiosItem::kRefused)
+            out.push_back({item.Type(), item.Length(), item.Handle()});
+    }
+    return out;
+}
+
+class Installed : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(install.Error(), "");
-        ASSERT_TRUE(SUCCEEDED(apartment.Result()));
-        CLSID clsid;
-        ASSERT_EQ(CLSIDFromProgID(L"Korvix.SmBiosImpl", &clsid), S_OK);
-        ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISmBiosImpl, object.PutVoid()),
-                  S_OK);
+        UseTable(kDell);
     }
     void TearDown() override { SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", nullptr); }
+    void UseTable(const std::wstring& path) { SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", path.c_str()); }
+
+    // Every record read back through EnumAllInstances of a new object
+    // initialised on the table file at `path`.
+    std::vector<Header> ReadBack(const std::wstring& path) {
+        UseTable(path);
+        std::string error;
+        ComPtr<ISmBiosImpl> object = NewClient(error);
+        EXPECT_EQ(error, "");
+        std::vector<Header> out;
+        if (!object || object->Initialize() != S_OK) return out;
+        for (UINT i = 0; i < 0x20000; ++i) {
+            Ask a(object.Get(), Q::Index, i);
+            if (a.retVal == 3) break;
+            const Record r = a.Rec();
+            if (a.retVal == 0 && r.Error().empty())
+                out.push_back({r.Number(L"Type"), r.Number(L"Length"), r.Number(L"Handle")});
+        }
+        return out;
+    }
 
     ComApartment apartment;
     ComponentInstall install;
-    ComPtr<ISmBiosImpl> object;
 };
 
 } // namespace
 
-TEST_F(EndToEnd, RealTableThroughTheDriverAccessComponent) {
-    const std::string table = TestDataPath("real/dell-poweredge-r640-3.0.bin");
-    SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", Widen(table).c_str());
-
-    VARIANT_BOOL ok = 0;
-    Bstr feature(ComponentInstall::kFeatureW), version(ComponentInstall::kVersionW),
-        context(ComponentInstall::kContextW);
-    ASSERT_EQ(object->ComponentInitialize(feature.Get(), version.Get(), context.Get(), &ok), S_OK);
-    EXPECT_EQ(ok, 1) << "1, not VARIANT_TRUE";
+TEST_F(Installed, AClientReadsARealTableThroughTheDriverAccessComponent) {
+    std::string error;
+    ComPtr<ISmBiosImpl> object = NewClient(error);
+    ASSERT_EQ(error, "");
     ASSERT_EQ(object->Initialize(), S_OK);
     EXPECT_EQ(object->Initialize(), S_OK) << "a second call answers from the kept table";
+    EXPECT_EQ(Ask(object.Get(), Q::First, 0).Rec().Text(L"Vendor"), L"Dell Inc.");
+    EXPECT_EQ(Ask(object.Get(), Q::All, 17).Nested(error).size(), 24u) << "one record per memory device";
 
-    Variant names, values;
-    ULONG retVal = 99;
-    ASSERT_EQ(object->GetFirstInstanceOfType(0, names.Get(), values.Get(), &retVal), S_OK);
-    EXPECT_EQ(retVal, 0u);
-    EXPECT_EQ(TextOf(*names.Get(), *values.Get(), L"Vendor"), L"Dell Inc.");
-
-    Variant allNames, allValues;
-    ASSERT_EQ(object->GetAllInstancesOfType(17, allNames.Get(), allValues.Get(), &retVal), S_OK);
-    EXPECT_EQ(allNames->vt, VT_ARRAY | VT_VARIANT);
-    EXPECT_EQ(allNames->parray->rgsabound[0].cElements, 24u) << "one record per memory device";
+    // Without the feature context there is no accessor.
+    CLSID clsid{};
+    ComPtr<ISmBiosImpl> bare;
+    ASSERT_EQ(CLSIDFromProgID(L"Korvix.SmBiosImpl", &clsid), S_OK);
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISmBiosImpl, bare.PutVoid()), S_OK);
+    EXPECT_EQ(bare->Initialize(), E_FAIL);
+    EXPECT_EQ(Ask(bare.Get(), Q::Index, 0).retVal, 1u);
 }
 
-TEST_F(EndToEnd, InitializeWithoutFeatureContextFails) {
-    EXPECT_EQ(object->Initialize(), E_FAIL);
-    Variant names, values;
-    ULONG retVal = 0;
-    EXPECT_EQ(object->EnumAllInstances(0, names.Get(), values.Get(), &retVal), E_FAIL);
-    EXPECT_EQ(retVal, 1u);
-}
-
-TEST_F(EndToEnd, UnreadableTableFileFailsAndTheNextCallStartsOver) {
-    SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", L"Z:\\no\\such\\table.bin");
-    VARIANT_BOOL ok = 0;
-    Bstr feature(ComponentInstall::kFeatureW), version(ComponentInstall::kVersionW),
-        context(ComponentInstall::kContextW);
-    ASSERT_EQ(object->ComponentInitialize(feature.Get(), version.Get(), context.Get(), &ok), S_OK);
+TEST_F(Installed, AnUnreadableTableFileFailsAndTheNextCallStartsOver) {
+    UseTable(L"Z:\\no\\such\\table.bin");
+    std::string error;
+    ComPtr<ISmBiosImpl> object = NewClient(error);
+    ASSERT_EQ(error, "");
     EXPECT_TRUE(FAILED(object->Initialize()));
-
-    SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", Widen(TestDataPath("real/vmware-vm-2.7.bin")).c_str());
+    UseTable(Widen(TestDataPath("real/vmware-vm-2.7.bin")));
     ASSERT_EQ(object->Initialize(), S_OK);
-    ULONG retVal = 99;
-    Variant names, values;
-    EXPECT_EQ(object->GetAllInstancesOfType(4, names.Get(), values.Get(), &retVal), S_OK);
-    EXPECT_EQ(names->parray->rgsabound[0].cElements, 128u);
+    EXPECT_EQ(Ask(object.Get(), Q::All, 4).Nested(error).size(), 128u);
+}
+
+TEST_F(Installed, EveryStructureOfTheRealTablesComesBack) {
+    for (const std::string& name : RealTableNames()) {
+        SCOPED_TRACE(name);
+        const std::string path = TestDataPath("real/" + name);
+        const std::vector<Header> expected = Expected(ReadFile(path));
+        ASSERT_FALSE(expected.empty());
+        EXPECT_TRUE(ReadBack(Widen(path)) == expected);
+    }
+}
+
+// About 1.4 MB: twenty thousand structures of three decoded types with
+// strings, distinct handles, every byte value somewhere in the strings.
+TEST_F(Installed, ALargeTableComesBackWhole) {
+    Bytes table;
+    for (uint32_t k = 0; k < 20000; ++k) {
+        const uint16_t handle = static_cast<uint16_t>(k);
+        std::string text = "S" + std::to_string(k) + static_cast<char>(1 + k % 255);
+        const Bytes s =
+            k % 3 == 0 ? Structure(17, handle,
+                                   Cat({U16(0x1000),
+                                        U16(0xFFFE),
+                                        U16(64),
+                                        U16(64),
+                                        U16(8192),
+                                        {9, 0, 1, 2, 26},
+                                        U16(0x80),
+                                        U16(2400),
+                                        {3, 4, 0, 0}}),
+                                   {"DIMM", "BANK", text, "PN"})
+            : k % 3 == 1
+                ? Structure(11, handle, {2}, {text, "x"})
+                : Structure(7, handle,
+                            Cat({{1}, U16(0x0180), U16(0x8040), U16(0x8040), U16(0x20), U16(0x20)}), {text});
+        table.insert(table.end(), s.begin(), s.end());
+    }
+    const Bytes end = EndOfTable(0xFFFF);
+    table.insert(table.end(), end.begin(), end.end());
+
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring file =
+        std::wstring(folder) + L"korvix-transfer-" + std::to_wstring(GetCurrentProcessId()) + L".bin";
+    {
+        std::ofstream out(file.c_str(), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(table.data()), static_cast<std::streamsize>(table.size()));
+        ASSERT_TRUE(out.good());
+    }
+    const std::vector<Header> expected = Expected(table);
+    ASSERT_EQ(expected.size(), 20000u);
+    const std::vector<Header> back = ReadBack(file);
+    DeleteFileW(file.c_str());
+    ASSERT_EQ(back.size(), expected.size());
+    EXPECT_TRUE(back == expected);
+}
+
+TEST_F(Installed, ThreadsWithObjectsOfTheirOwnGetTheSingleThreadedAnswers) {
+    std::string error, reference;
+    {
+        ComPtr<ISmBiosImpl> object = NewClient(error);
+        ASSERT_EQ(error, "");
+        ASSERT_EQ(object->Initialize(), S_OK);
+        reference = QueryAll(object.Get());
+    }
+    ASSERT_NE(reference.find("Dell Inc."), std::string::npos);
+    std::mutex lock;
+    std::vector<std::string> failures;
+    RunThreads(8, [&](int thread) {
+        for (int i = 0; i < 20; ++i) {
+            std::string why;
+            ComPtr<ISmBiosImpl> object = NewClient(why);
+            if (object && object->Initialize() != S_OK) why = "Initialize failed";
+            if (why.empty() && QueryAll(object.Get()) != reference) why = "answers differ";
+            std::lock_guard<std::mutex> hold(lock);
+            if (!why.empty()) failures.push_back("thread " + std::to_string(thread) + ": " + why);
+        }
+    });
+    EXPECT_TRUE(failures.empty()) << failures.size() << " failures, first: " << failures.front();
+}
+
+TEST_F(Installed, ServerLocksAndObjectsFromManyThreadsBalanceExactly) {
+    LibraryHandle module(LoadLibraryW((ComponentInstall::BinaryFolder() + L"\\Korvix.dll").c_str()));
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllGetClassObject")));
+    auto canUnloadNow = reinterpret_cast<CanUnloadNowFn>(
+        reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllCanUnloadNow")));
+    ASSERT_TRUE(getClassObject && canUnloadNow);
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(getClassObject(CLSID_SmBiosImpl, IID_IClassFactory, factory.PutVoid()), S_OK);
+    ASSERT_EQ(canUnloadNow(), S_OK);
+    ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+    std::atomic<int> failures{0};
+    RunThreads(8, [&](int) {
+        for (int i = 0; i < 300; ++i) {
+            factory->LockServer(TRUE);
+            ComPtr<ISmBiosImpl> object;
+            failures += factory->CreateInstance(nullptr, IID_ISmBiosImpl, object.PutVoid()) != S_OK;
+            failures += canUnloadNow() != S_FALSE;
+            object.Reset();
+            factory->LockServer(FALSE);
+        }
+    });
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(canUnloadNow(), S_FALSE) << "the main thread's lock remains";
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+// ---- Korvix.dll traced through its own key ----------------------------------
+
+namespace {
+
+// Korvix.dll reads its trace key when it loads: these tests need a process
+// in which it has not been loaded yet (ctest runs each test in its own).
+class Traced : public ::testing::Test {
+protected:
+    void Configure(DWORD level, DWORD sizeLimit) {
+        ASSERT_EQ(GetModuleHandleW(L"Korvix.dll"), nullptr)
+            << "Korvix.dll was loaded before: run this test alone";
+        for (int k = 0; k < 3; ++k) {
+            RegKey probe;
+            existed_[k] =
+                RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeys[k], 0, KEY_READ, probe.Put()) == ERROR_SUCCESS;
+        }
+        ASSERT_FALSE(existed_[2]) << "Korvix.dll's trace key is in use";
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"korvix-traced-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        auto dword = [](const wchar_t* name, DWORD value) {
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKeys[2], name, REG_DWORD, &value, sizeof value);
+        };
+        dword(L"Trace", 1);
+        dword(L"TraceLevel", level);
+        if (sizeLimit != 0) {
+            dword(L"TraceLimitSize", sizeLimit);
+            dword(L"TraceKeepHistory", 1);
+        }
+        const std::wstring file = folder_ + L"\\korvix-%PID%.trc";
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKeys[2], L"TraceFile", REG_SZ, file.c_str(),
+                        static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
+        SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", kDell.c_str());
+        install_ = std::make_unique<ComponentInstall>();
+        ASSERT_EQ(install_->Error(), "");
+    }
+    void TearDown() override {
+        install_.reset();
+        SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", nullptr);
+        for (int k = 2; k >= 0; --k) // only what this test created, innermost first
+            if (!existed_[k]) RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKeys[k]);
+        for (const std::wstring& f : Files())
+            DeleteFileW(f.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    // This process's trace file and its history files (korvix-<pid>_000.trc, ...).
+    std::vector<std::wstring> Files() const {
+        std::vector<std::wstring> files;
+        WIN32_FIND_DATAW found;
+        const HANDLE h = FindFirstFileW((folder_ + L"\\korvix-*.trc").c_str(), &found);
+        FindHandle find(h);
+        for (bool more = find.Valid(); more; more = FindNextFileW(h, &found))
+            files.push_back(folder_ + L"\\" + found.cFileName);
+        return files;
+    }
+
+    static constexpr const wchar_t* kKeys[3] = {L"Software\\Quarnex\\Common\\Tracing",
+                                                L"Software\\Quarnex\\Common\\Tracing\\Korvix.dll",
+                                                L"Software\\Quarnex\\Common\\Tracing\\Korvix.dll\\1.05"};
+    bool existed_[3] = {true, true, true};
+    std::wstring folder_;
+    ComApartment apartment_;
+    std::unique_ptr<ComponentInstall> install_;
+};
+
+std::string Id4(DWORD id) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04lu", static_cast<unsigned long>(id));
+    return text;
+}
+
+} // namespace
+
+TEST_F(Traced, ConcurrentInitializeOnOneObjectAcquiresTheTableOnce) {
+    Configure(4, 0);
+    std::string error;
+    ComPtr<ISmBiosImpl> object = NewClient(error);
+    ASSERT_EQ(error, "");
+    std::vector<HRESULT> results(8, E_UNEXPECTED);
+    RunThreads(8, [&](int thread) { results[thread] = object->Initialize(); });
+    EXPECT_EQ(results, std::vector<HRESULT>(8, S_OK));
+    EXPECT_EQ(Ask(object.Get(), Q::First, 0).retVal, 0u);
+
+    ASSERT_EQ(Files().size(), 1u);
+    const TraceFileContent content = ReadTraceFile(Files()[0], false);
+    EXPECT_TRUE(content.bad.empty()) << content.bad.front();
+    int acquired = 0, fromCopy = 0;
+    std::set<std::string> threads;
+    for (const TraceRecord& r : content.records) {
+        if (r.cls != "CSmBiosImpl" || r.method != "Initialize") continue;
+        if (r.category == "Enter") threads.insert(r.tid);
+        acquired += r.text == "Getting SMBios data succeeded";
+        fromCopy += r.details == "We have already SmBios Data - return S_OK.";
+    }
+    EXPECT_EQ(threads.size(), 8u) << "each thread entered once";
+    EXPECT_EQ(acquired, 1) << "the table is acquired by one call only";
+    EXPECT_EQ(fromCopy, 7);
+}
+
+TEST_F(Traced, RecordsOfManyThreadsStayWholeAcrossFileSwitches) {
+    constexpr DWORD kLimit = 256 * 1024;
+    Configure(6, kLimit);
+    std::atomic<int> failures{0};
+    std::set<std::string> workers;
+    std::mutex lock;
+    RunThreads(4, [&](int) {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            workers.insert(Id4(GetCurrentThreadId()));
+        }
+        for (int i = 0; i < 3; ++i) {
+            std::string error;
+            ComPtr<ISmBiosImpl> object = NewClient(error);
+            failures += !object || object->Initialize() != S_OK;
+            for (BYTE type : {0, 4, 17})
+                failures += object && Ask(object.Get(), Q::All, type).hr != S_OK;
+        }
+    });
+    ASSERT_EQ(failures.load(), 0);
+
+    const std::vector<std::wstring> files = Files();
+    ASSERT_GE(files.size(), 2u) << "the size limit should have switched the file";
+    std::map<std::string, int> balance, perThread; // Enter minus Leave, records
+    size_t total = 0;
+    for (const std::wstring& file : files) {
+        SCOPED_TRACE(std::string(file.begin(), file.end()));
+        const TraceFileContent content = ReadTraceFile(file, false);
+        EXPECT_TRUE(content.bom && content.narrowUnits);
+        EXPECT_EQ(content.trailing, "") << "a record was cut off";
+        EXPECT_TRUE(content.bad.empty()) << content.bad.front();
+        if (file.find(L'_', file.find_last_of(L'\\')) != std::wstring::npos) { // a history file
+            WIN32_FILE_ATTRIBUTE_DATA data{};
+            GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data);
+            EXPECT_LE(data.nFileSizeLow, 2 * kLimit);
+        }
+        for (const TraceRecord& r : content.records) {
+            EXPECT_EQ(r.pid, Id4(GetCurrentProcessId()));
+            ++total;
+            ++perThread[r.tid];
+            balance[r.tid] += (r.category == "Enter") - (r.category == "Leave");
+        }
+    }
+    for (const std::string& id : workers) {
+        EXPECT_GT(perThread[id], 0) << "thread " << id << " wrote nothing";
+        EXPECT_EQ(balance[id], 0) << "Enter and Leave of thread " << id << " do not pair up";
+    }
+    EXPECT_GT(total, 1000u);
 }
