@@ -5,6 +5,9 @@
 #include <oleauto.h>
 
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "DriverAccess.h"
@@ -20,11 +23,13 @@ void Note(char call) {
     if (at < static_cast<LONG>(sizeof g_state.log.calls) - 1) g_state.log.calls[at] = call;
 }
 
-void CopyNarrow(char (&to)[64], BSTR from) {
-    size_t i = 0;
-    for (; from != nullptr && i < SysStringLen(from) && i + 1 < sizeof to; ++i)
-        to[i] = static_cast<char>(from[i]);
-    to[i] = 0;
+void Log(const char* format, ...) {
+    char* session = g_state.log.session;
+    const size_t used = strlen(session);
+    va_list args;
+    va_start(args, format);
+    vsnprintf(session + used, sizeof g_state.log.session - used, format, args);
+    va_end(args);
 }
 
 // A VARIANT vector of `count` bytes (VT_UI1, or VT_I4 when `asI4`); element
@@ -81,18 +86,14 @@ public:
 
     HRESULT STDMETHODCALLTYPE Initialize(BSTR feature, BSTR version, BSTR context,
                                          VARIANT_BOOL* result) override {
-        InterlockedIncrement(&g_state.log.componentInits);
-        CopyNarrow(g_state.log.feature, feature);
-        CopyNarrow(g_state.log.version, version);
-        CopyNarrow(g_state.log.context, context);
-        if (result != nullptr) *result = g_state.script.refuseComponentInit ? VARIANT_FALSE : VARIANT_TRUE;
+        Log("init %ls,%ls,%ls; ", feature, version, context);
+        *result = g_state.script.refuseComponentInit ? VARIANT_FALSE : VARIANT_TRUE;
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE Open(ULONG device, ULONG flags, ULONG* status) override {
         Note('O');
-        g_state.log.openDevice = device;
-        g_state.log.openFlags = flags;
+        Log("open %lu,%lu; ", device, flags);
         *status = g_state.script.openStatus;
         return g_state.script.openHr;
     }
@@ -109,7 +110,6 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Stop(ULONG* status) override {
         Note('T');
-        InterlockedIncrement(&g_state.log.stops);
         *status = 0;
         return S_OK;
     }
@@ -126,12 +126,8 @@ public:
         HRESULT hr = E_INVALIDARG;
         *status = DA_STATUS_INVALID_REQUEST;
         if (code == DA_IOCTL_GET_SMBIOS_SIZE) {
-            InterlockedIncrement(&log.sizeRequests);
-            log.sizeInputVt = input->vt;
-            log.sizeInputSize = inputSize;
-            log.sizeOutputVt = output->vt;
-            log.sizeOutputValue = output->vt == VT_UI4 ? output->ulVal : 99;
-            log.sizeOutputSize = outputSize;
+            Log("size in vt%u/%lu out vt%u=%lu/%lu; ", input->vt, inputSize, output->vt,
+                output->vt == VT_UI4 ? output->ulVal : 99, outputSize);
             const ULONG value = script.sizeValue < 0 ? size : static_cast<ULONG>(script.sizeValue);
             PutBytes(output, script.sizeAnswerBytes, script.sizeBadElement, false,
                      [value](LONG i) { return i < 4 ? static_cast<BYTE>(value >> (8 * i)) : BYTE(0); });
@@ -140,22 +136,18 @@ public:
             hr = script.sizeHr;
         } else if (code == DA_IOCTL_GET_SMBIOS_TABLE) {
             InterlockedIncrement(&log.dataRequests);
-            log.dataInputVt = input->vt;
-            log.dataInputSize = inputSize;
-            log.dataOutputVt = output->vt;
-            log.dataOutputSize = outputSize;
-            log.dataOutputElements = log.dataOutputZeroBytes = -1;
-            if (output->vt == (VT_ARRAY | VT_VARIANT)) {
-                log.dataOutputElements = static_cast<LONG>(output->parray->rgsabound[0].cElements);
-                log.dataOutputZeroBytes = 0;
-                for (LONG i = 0; i < log.dataOutputElements; ++i) {
-                    VARIANT e;
-                    VariantInit(&e);
-                    SafeArrayGetElement(output->parray, &i, &e);
-                    log.dataOutputZeroBytes += e.vt == VT_UI1 && e.bVal == 0 ? 1 : 0;
-                    VariantClear(&e);
-                }
+            LONG elements = -1, zeros = 0; // the output should be table-size zero bytes
+            if (output->vt == (VT_ARRAY | VT_VARIANT))
+                elements = LONG(output->parray->rgsabound[0].cElements);
+            for (LONG i = 0; i < elements; ++i) {
+                VARIANT e;
+                VariantInit(&e);
+                SafeArrayGetElement(output->parray, &i, &e);
+                zeros += e.vt == VT_UI1 && e.bVal == 0;
+                VariantClear(&e);
             }
+            Log("table in vt%u/%lu out vt%u %ld bytes (%ld zero)/%lu; ", input->vt, inputSize, output->vt,
+                elements, zeros, outputSize);
             PutBytes(output, script.dataElements < 0 ? size : static_cast<ULONG>(script.dataElements),
                      script.dataBadElement, script.dataElementsAsI4 != 0, [size](LONG i) {
                          return static_cast<ULONG>(i) < size ? g_state.script.table[i] : BYTE(0);
@@ -165,7 +157,7 @@ public:
             *status = script.dataStatus;
             hr = script.dataHr;
         } else {
-            InterlockedIncrement(&log.unknownRequests);
+            Log("unknown request; ");
         }
         InterlockedDecrement(&log.inProgress);
         return hr;

@@ -1,51 +1,30 @@
 // The stand-in driver-access component (fake_torvel_access.dll): what a test
 // scripts it to answer, and what it saw. FakeAccessorControl() hands out its
-// one state block; the test loads the same DLL file that COM loads, so both
-// reach the same block.
+// one state block; the test loads the same DLL file that COM loads.
 #pragma once
 
 #include <windows.h>
 
 // The defaults give a successful acquisition of `table`.
 struct FakeAccessorScript {
-    LONG refuseComponentInit = 0; // IComponentInit::Initialize answers VARIANT_FALSE
-    LONG withoutServices = 0;     // no IDriverServices
-    HRESULT startHr = S_OK;
-    ULONG startStatus = 0; // 0: this Start started the accessor
-    HRESULT openHr = S_OK;
-    ULONG openStatus = 0;
-    // The size request.
-    HRESULT sizeHr = S_OK;
-    ULONG sizeStatus = 0, sizeBytesReturned = 4;
-    LONG sizeValue = -1;       // -1: tableSize
-    ULONG sizeAnswerBytes = 4; // elements of the answer
-    LONG sizeBadElement = -1;  // an element that cannot become VT_UI1
-    // The table request.
-    HRESULT dataHr = S_OK;
-    ULONG dataStatus = 0;
-    LONG dataBytesReturned = -1, dataElements = -1; // -1: tableSize
-    LONG dataBadElement = -1;
-    LONG dataElementsAsI4 = 0; // VT_I4 elements (convertible)
-    DWORD requestDelayMs = 0;  // each request waits this long
+    LONG refuseComponentInit = 0, withoutServices = 0;
+    HRESULT startHr = S_OK, openHr = S_OK, sizeHr = S_OK, dataHr = S_OK;
+    ULONG startStatus = 0, openStatus = 0, sizeStatus = 0, dataStatus = 0;
+    ULONG sizeBytesReturned = 4, sizeAnswerBytes = 4;               // answer array elements
+    LONG sizeValue = -1, dataBytesReturned = -1, dataElements = -1; // -1: tableSize
+    LONG sizeBadElement = -1, dataBadElement = -1;                  // an element that cannot become a byte
+    LONG dataElementsAsI4 = 0;
+    DWORD requestDelayMs = 0;
     ULONG tableSize = 0;
     BYTE table[32768] = {};
 };
 
 struct FakeAccessorLog {
-    LONG created = 0, alive = 0, componentInits = 0;
-    LONG starts = 0, stops = 0, rawRequests = 0, sizeRequests = 0, dataRequests = 0, unknownRequests = 0;
+    LONG created = 0, alive = 0, starts = 0, rawRequests = 0, dataRequests = 0;
     LONG inProgress = 0, overlapping = 0; // requests that began while another ran
-    ULONG openDevice = 99, openFlags = 99;
-    // The requests as they arrived: input vt and size, output vt, value
-    // (size request) or elements and zero bytes (table request), output size.
-    VARTYPE sizeInputVt = 0xFFFF, sizeOutputVt = 0xFFFF, dataInputVt = 0xFFFF, dataOutputVt = 0xFFFF;
-    ULONG sizeInputSize = 99, sizeOutputValue = 99, sizeOutputSize = 99, dataInputSize = 99,
-          dataOutputSize = 99;
-    LONG dataOutputElements = -1, dataOutputZeroBytes = -1;
-    char feature[64] = {}, version[64] = {}, context[64] = {}; // through IComponentInit
-    // One letter a call: S Start, O Open, R RawRequest, C Close, T Stop.
-    char calls[256] = {};
+    char calls[256] = {};                 // a letter a call: S Start, O Open, R RawRequest, C Close, T Stop
     LONG callCount = 0;
+    char session[512] = {}; // Open's arguments, the requests and the feature context as they arrived
 };
 
 struct FakeAccessorState {

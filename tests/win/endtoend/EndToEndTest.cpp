@@ -52,40 +52,28 @@ template <class Body> void RunThreads(int count, Body body) {
 }
 
 // Every value of an answer as text, nested arrays included.
-void Describe(const VARIANT& v, std::string& out) {
-    if (v.vt == VT_BSTR) {
-        for (const wchar_t* c = v.bstrVal; c && *c; ++c)
-            out += static_cast<char>(*c);
-    } else if (v.vt == (VT_ARRAY | VT_VARIANT) || v.vt == (VT_ARRAY | VT_UI1)) {
-        out += "[";
-        for (LONG i = 0; i < static_cast<LONG>(v.parray->rgsabound[0].cElements); ++i) {
-            Variant e;
-            if (v.vt == (VT_ARRAY | VT_UI1)) {
-                e->vt = VT_UI1;
-                SafeArrayGetElement(v.parray, &i, &e->bVal);
-            } else {
-                SafeArrayGetElement(v.parray, &i, e.Get());
-            }
-            Describe(*e.Get(), out);
-            out += ",";
-        }
-        out += "]";
-    } else {
-        out += std::to_string(v.vt) + ":" +
-               std::to_string(v.vt == VT_UI1   ? v.bVal
-                              : v.vt == VT_UI2 ? v.uiVal
-                                               : v.ulVal);
+std::string Describe(const VARIANT& v) {
+    std::string out = std::to_string(v.vt) + ":";
+    for (LONG i = 0; (v.vt & VT_ARRAY) && i < static_cast<LONG>(v.parray->rgsabound[0].cElements); ++i) {
+        Variant e;
+        if (v.vt == (VT_ARRAY | VT_UI1)) e->vt = VT_UI1;
+        SafeArrayGetElement(v.parray, &i,
+                            v.vt == (VT_ARRAY | VT_UI1) ? static_cast<void*>(&e->bVal) : e.Get());
+        out += "[" + Describe(*e.Get()) + "]";
     }
+    Variant text;
+    if (!(v.vt & VT_ARRAY) && SUCCEEDED(VariantChangeType(text.Get(), const_cast<VARIANT*>(&v), 0, VT_BSTR)))
+        for (const wchar_t* c = text->bstrVal; *c; ++c)
+            out += static_cast<char>(*c);
+    return out;
 }
 
 // The answers of every query kind over an initialised object, as text.
 std::string QueryAll(ISmBiosImpl* object) {
     std::string out;
     auto add = [&](const Ask& a) {
-        out += std::to_string(a.hr) + "/" + std::to_string(a.retVal) + " ";
-        Describe(*a.names.Get(), out);
-        Describe(*a.values.Get(), out);
-        out += "\n";
+        out += std::to_string(a.hr) + "/" + std::to_string(a.retVal) + " " + Describe(*a.names.Get()) + " " +
+               Describe(*a.values.Get()) + "\n";
         return a.retVal;
     };
     for (UINT index = 0; index < 0x10000 && add(Ask(object, Q::Index, index)) != 3; ++index) {

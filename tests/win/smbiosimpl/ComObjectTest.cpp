@@ -1,7 +1,7 @@
 // The object as COM sees it: interface map and identity, reference counting
 // and final release, IDispatch through the type library as script clients
 // call it, and the class information.
-#include "InProcessObject.h"
+#include "ComTestSupport.h"
 #include "common/assembly/ComponentInit.h"
 #include "core/com/ObjectCount.h"
 
@@ -90,11 +90,11 @@ TEST_F(ComObject, TheLastReleaseEndsTheObjectAndItsArraysOutliveIt) {
         EXPECT_EQ(KorvixModuleLockCount(), before) << "the last Release destroyed the object";
         EXPECT_EQ(a.Rec().Text(L"Vendor"), L"Second");
     }
-    EXPECT_EQ(trace.Lines("CSmBiosImpl::CSmBiosImpl"),
+    EXPECT_EQ(trace.Of("CSmBiosImpl::CSmBiosImpl"),
               (Lines{"Info|Enter|A CSmBiosImpl object is being constructed.|",
                      "Info|Leave|A CSmBiosImpl object was constructed.|"}));
     for (std::string method : {"FinalConstruct", "FinalRelease"})
-        EXPECT_EQ(trace.Lines("CSmBiosImpl::" + method),
+        EXPECT_EQ(trace.Of("CSmBiosImpl::" + method),
                   (Lines{"Info|Enter|Method " + method + " has been entered.|",
                          "Info|Leave|Method " + method + " has been left.|"}));
 }

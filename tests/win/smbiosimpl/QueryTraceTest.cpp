@@ -1,6 +1,6 @@
 // The trace records of the query paths, read back from the test executable's
 // trace file at level 6.
-#include "InProcessObject.h"
+#include "ComTestSupport.h"
 
 namespace {
 
