@@ -9,9 +9,17 @@
 namespace {
 
 using ByteConversion = CCVariantConversion<unsigned char>;
-const Bytes kThree{0x01, 0x02, 0xFF};
 
-// A VARIANT vector with lower bound `lower` held by `v`, filled by `put`.
+VARIANT Of(VARTYPE vt, LONG value) {
+    VARIANT x{};
+    x.vt = vt;
+    if (vt == VT_UI1) x.bVal = static_cast<BYTE>(value);
+    if (vt == VT_I4) x.lVal = value;
+    if (vt == VT_BSTR) x.bstrVal = SysAllocString(std::to_wstring(value).c_str());
+    return x;
+}
+
+// A VARIANT vector with lower bound `lower` held by `v`.
 void HoldArray(Variant& v, LONG lower, std::vector<VARIANT> elements) {
     SAFEARRAYBOUND bound{static_cast<ULONG>(elements.size()), lower};
     v->vt = VT_ARRAY | VT_VARIANT;
@@ -23,118 +31,76 @@ void HoldArray(Variant& v, LONG lower, std::vector<VARIANT> elements) {
     }
 }
 
-VARIANT Of(VARTYPE vt, LONG value) {
-    VARIANT x{};
-    x.vt = vt;
-    if (vt == VT_UI1) x.bVal = static_cast<BYTE>(value);
-    if (vt == VT_I4) x.lVal = value;
-    if (vt == VT_BSTR) x.bstrVal = SysAllocString(std::to_wstring(value).c_str());
-    return x;
-}
-
-Bytes BytesOf(const VARIANT* v, DWORD* countOut = nullptr) {
-    ByteConversion conversion(v);
-    DWORD count = 0xDEAD;
-    unsigned char* buffer = conversion.GetBufferPointer(&count);
-    if (countOut) *countOut = count;
-    return buffer ? Bytes(buffer, buffer + count) : Bytes{};
-}
-
-HRESULT ThrownBy(const VARIANT* v) {
+// "bytes/count" that the VARIANT-side conversion gives, or what it throws.
+std::string Converted(const VARIANT* v) {
+    char text[16];
     try {
-        BytesOf(v);
+        ByteConversion conversion(v);
+        DWORD count = 0xDEAD;
+        const unsigned char* bytes = conversion.GetBufferPointer(&count);
+        std::string out;
+        for (DWORD i = 0; bytes && i < count; ++i)
+            out += (std::snprintf(text, sizeof text, "%02X ", bytes[i]), text);
+        return out + "/" + std::to_string(count);
     } catch (const CCComError& e) {
-        return e.Error();
+        std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(e.Error()));
+        return std::string("throws ") + text;
     }
-    return S_OK;
 }
 
 } // namespace
 
 TEST(VariantConversion, BytesRoundTripThroughAZeroBasedVectorOfVtUi1) {
-    Bytes bytes = kThree;
-    Variant v;
+    Bytes bytes = {0x01, 0x02, 0xFF};
+    Variant v, empty, untouched;
     ByteConversion(bytes.data(), 3).GetVariant(v.Get());
-    LONG lower = -1;
-    ASSERT_EQ(v->vt, VT_ARRAY | VT_VARIANT);
-    ASSERT_EQ(SafeArrayGetDim(v->parray), 1u);
-    EXPECT_EQ(SafeArrayGetLBound(v->parray, 1, &lower), S_OK);
-    EXPECT_EQ(lower, 0);
-    ASSERT_EQ(v->parray->rgsabound[0].cElements, 3u);
-    for (LONG i = 0; i < 3; ++i) {
+    std::string error;
+    ASSERT_NE(VectorOf(*v.Get(), "bytes", error), nullptr) << error;
+    for (LONG i = 0; i < LONG(v->parray->rgsabound[0].cElements); ++i) {
         Variant e;
         SafeArrayGetElement(v->parray, &i, e.Get());
         EXPECT_EQ(e->vt, VT_UI1);
-        EXPECT_EQ(e->bVal, kThree[i]);
     }
-    DWORD count = 0;
-    EXPECT_EQ(BytesOf(v.Get(), &count), kThree);
-    EXPECT_EQ(count, 3u);
-
-    // The buffer-built object hands out the caller's own buffer; an empty
-    // buffer gives an empty vector, no buffer leaves the target alone.
-    ByteConversion external(bytes.data(), 3);
-    EXPECT_EQ(external.GetBufferPointer(&count), bytes.data());
-    Variant empty, untouched;
+    EXPECT_EQ(Converted(v.Get()), "01 02 FF /3");
     ByteConversion(bytes.data(), 0).GetVariant(empty.Get());
-    ASSERT_EQ(empty->vt, VT_ARRAY | VT_VARIANT);
-    EXPECT_EQ(empty->parray->rgsabound[0].cElements, 0u);
-    EXPECT_TRUE(BytesOf(empty.Get(), &count).empty());
-    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(Converted(empty.Get()), "/0") << "an empty vector";
     *untouched.Get() = Of(VT_I4, 42);
     ByteConversion(nullptr, 5).GetVariant(untouched.Get());
-    EXPECT_EQ(untouched->lVal, 42);
+    EXPECT_EQ(untouched->lVal, 42) << "no buffer, no change";
+    DWORD count = 0;
+    EXPECT_EQ(ByteConversion(bytes.data(), 3).GetBufferPointer(&count), bytes.data())
+        << "the caller's own buffer";
 }
 
-TEST(VariantConversion, AcceptsAnyLowerBoundByReferenceAndConvertibleElements) {
+TEST(VariantConversion, AnyLowerBoundByReferenceAndConvertibleElementsAreAccepted) {
     Variant v;
     HoldArray(v, 5, {Of(VT_UI1, 0x15), Of(VT_I4, 0x16), Of(VT_BSTR, 200)});
-    EXPECT_EQ(BytesOf(v.Get()), (Bytes{0x15, 0x16, 200}));
+    EXPECT_EQ(Converted(v.Get()), "15 16 C8 /3");
     VARIANT byRef{};
     byRef.vt = VT_BYREF | VT_ARRAY | VT_VARIANT;
     byRef.pparray = &v->parray; // does not own the array
-    EXPECT_EQ(BytesOf(&byRef), (Bytes{0x15, 0x16, 200}));
-
-    // The copy is the conversion's own; GetVariant replaces what the target held.
-    ByteConversion conversion(v.Get());
-    v.Put();
-    DWORD count = 0;
-    unsigned char* first = conversion.GetBufferPointer(&count);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(Bytes(first, first + count), (Bytes{0x15, 0x16, 200}));
-    Variant target;
-    *target.Get() = Of(VT_BSTR, 1);
-    conversion.GetVariant(target.Get());
-    EXPECT_EQ(BytesOf(target.Get()), (Bytes{0x15, 0x16, 200}));
+    EXPECT_EQ(Converted(&byRef), "15 16 C8 /3");
 }
 
 TEST(VariantConversion, MalformedInputsThrowOrGiveNoBytes) {
-    // 300 does not fit a byte: the error is what VariantChangeType reported.
-    Variant expected, big;
-    VARIANT i4 = Of(VT_I4, 300);
-    const HRESULT overflow = VariantChangeType(expected.Get(), &i4, 0, VT_UI1);
-    ASSERT_TRUE(FAILED(overflow));
+    // 300 does not fit a byte: the error is what VariantChangeType reports.
+    Variant big, number, raw, square;
     HoldArray(big, 0, {Of(VT_UI1, 1), Of(VT_I4, 300)});
-    EXPECT_EQ(ThrownBy(big.Get()), overflow);
-    EXPECT_EQ(ThrownBy(nullptr), E_POINTER);
-
+    EXPECT_EQ(Converted(big.Get()), "throws 8002000A");
+    EXPECT_EQ(Converted(nullptr), "throws 80004003");
     // Not a vector of VARIANTs: no bytes, count 0.
-    Variant number, raw, square;
     *number.Get() = Of(VT_I4, 3);
     raw->vt = VT_ARRAY | VT_UI1;
     raw->parray = SafeArrayCreateVector(VT_UI1, 0, 4);
     SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
     square->vt = VT_ARRAY | VT_VARIANT;
     square->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
-    for (VARIANT* v : {number.Get(), raw.Get(), square.Get()}) {
-        DWORD count = 77;
-        EXPECT_TRUE(BytesOf(v, &count).empty());
-        EXPECT_EQ(count, 0u);
-    }
+    for (VARIANT* v : {number.Get(), raw.Get(), square.Get()})
+        EXPECT_EQ(Converted(v), "/0") << v->vt;
 }
 
 TEST(VariantConversion, WritesItsTraceRecords) {
-    Bytes bytes = kThree;
+    Bytes bytes = {0x01, 0x02, 0xFF};
     Variant v;
     std::vector<TraceRecord> records;
     {

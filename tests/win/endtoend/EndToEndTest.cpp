@@ -124,8 +124,48 @@ protected:
         ASSERT_EQ(install.Error(), "");
         UseTable(kDell);
     }
-    void TearDown() override { SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", nullptr); }
+    void TearDown() override {
+        SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", nullptr);
+        for (int k = 2; k >= 0; --k) // only the keys this test created, innermost first
+            if (!existed_[k]) RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKeys[k]);
+        for (const std::wstring& f : TraceFiles())
+            DeleteFileW(f.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
     void UseTable(const std::wstring& path) { SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", path.c_str()); }
+
+    // Korvix.dll's own trace key, which it reads when it loads (registration
+    // loaded and unloaded it before), pointing into a fresh folder.
+    void TraceThroughKey(DWORD level, DWORD sizeLimit) {
+        ASSERT_EQ(GetModuleHandleW(L"Korvix.dll"), nullptr) << "Korvix.dll is loaded already";
+        for (int k = 0; k < 3; ++k) {
+            RegKey probe;
+            existed_[k] =
+                RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeys[k], 0, KEY_READ, probe.Put()) == ERROR_SUCCESS;
+        }
+        ASSERT_FALSE(existed_[2]) << "Korvix.dll's trace key is in use";
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"korvix-traced-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        const DWORD values[] = {1, level, sizeLimit, 1};
+        const wchar_t* names[] = {L"Trace", L"TraceLevel", L"TraceLimitSize", L"TraceKeepHistory"};
+        for (int k = 0; k < (sizeLimit ? 4 : 2); ++k)
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKeys[2], names[k], REG_DWORD, &values[k], sizeof(DWORD));
+        const std::wstring file = folder_ + L"\\korvix-%PID%.trc";
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKeys[2], L"TraceFile", REG_SZ, file.c_str(),
+                        static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
+    }
+    // This process's trace file and its history files (korvix-<pid>_000.trc, ...).
+    std::vector<std::wstring> TraceFiles() const {
+        std::vector<std::wstring> files;
+        WIN32_FIND_DATAW found;
+        const HANDLE h = FindFirstFileW((folder_ + L"\\korvix-*.trc").c_str(), &found);
+        FindHandle find(h);
+        for (bool more = find.Valid() && !folder_.empty(); more; more = FindNextFileW(h, &found))
+            files.push_back(folder_ + L"\\" + found.cFileName);
+        return files;
+    }
 
     // Every record read back through EnumAllInstances of a new object
     // initialised on the table file at `path`.
@@ -135,8 +175,8 @@ protected:
         ComPtr<ISmBiosImpl> object = NewClient(error);
         EXPECT_EQ(error, "");
         std::vector<Header> out;
-        if (!object || object->Initialize() != S_OK) return out;
-        for (UINT i = 0; i < 0x20000; ++i) {
+        EXPECT_EQ(object ? object->Initialize() : E_POINTER, S_OK);
+        for (UINT i = 0; object && i < 0x20000; ++i) {
             Ask a(object.Get(), Q::Index, i);
             if (a.retVal == 3) break;
             const Record r = a.Rec();
@@ -146,6 +186,11 @@ protected:
         return out;
     }
 
+    static constexpr const wchar_t* kKeys[3] = {L"Software\\Quarnex\\Common\\Tracing",
+                                                L"Software\\Quarnex\\Common\\Tracing\\Korvix.dll",
+                                                L"Software\\Quarnex\\Common\\Tracing\\Korvix.dll\\1.05"};
+    bool existed_[3] = {true, true, true};
+    std::wstring folder_;
     ComApartment apartment;
     ComponentInstall install;
 };
@@ -290,71 +335,7 @@ TEST_F(Installed, ServerLocksAndObjectsFromManyThreadsBalanceExactly) {
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
-// ---- Korvix.dll traced through its own key ----------------------------------
-
 namespace {
-
-// Korvix.dll reads its trace key when it loads: these tests need a process
-// in which it has not been loaded yet (ctest runs each test in its own).
-class Traced : public ::testing::Test {
-protected:
-    void Configure(DWORD level, DWORD sizeLimit) {
-        ASSERT_EQ(GetModuleHandleW(L"Korvix.dll"), nullptr)
-            << "Korvix.dll was loaded before: run this test alone";
-        for (int k = 0; k < 3; ++k) {
-            RegKey probe;
-            existed_[k] =
-                RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeys[k], 0, KEY_READ, probe.Put()) == ERROR_SUCCESS;
-        }
-        ASSERT_FALSE(existed_[2]) << "Korvix.dll's trace key is in use";
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + L"korvix-traced-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(folder_.c_str(), nullptr);
-        auto dword = [](const wchar_t* name, DWORD value) {
-            RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKeys[2], name, REG_DWORD, &value, sizeof value);
-        };
-        dword(L"Trace", 1);
-        dword(L"TraceLevel", level);
-        if (sizeLimit != 0) {
-            dword(L"TraceLimitSize", sizeLimit);
-            dword(L"TraceKeepHistory", 1);
-        }
-        const std::wstring file = folder_ + L"\\korvix-%PID%.trc";
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKeys[2], L"TraceFile", REG_SZ, file.c_str(),
-                        static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
-        SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", kDell.c_str());
-        install_ = std::make_unique<ComponentInstall>();
-        ASSERT_EQ(install_->Error(), "");
-    }
-    void TearDown() override {
-        install_.reset();
-        SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", nullptr);
-        for (int k = 2; k >= 0; --k) // only what this test created, innermost first
-            if (!existed_[k]) RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKeys[k]);
-        for (const std::wstring& f : Files())
-            DeleteFileW(f.c_str());
-        RemoveDirectoryW(folder_.c_str());
-    }
-    // This process's trace file and its history files (korvix-<pid>_000.trc, ...).
-    std::vector<std::wstring> Files() const {
-        std::vector<std::wstring> files;
-        WIN32_FIND_DATAW found;
-        const HANDLE h = FindFirstFileW((folder_ + L"\\korvix-*.trc").c_str(), &found);
-        FindHandle find(h);
-        for (bool more = find.Valid(); more; more = FindNextFileW(h, &found))
-            files.push_back(folder_ + L"\\" + found.cFileName);
-        return files;
-    }
-
-    static constexpr const wchar_t* kKeys[3] = {L"Software\\Quarnex\\Common\\Tracing",
-                                                L"Software\\Quarnex\\Common\\Tracing\\Korvix.dll",
-                                                L"Software\\Quarnex\\Common\\Tracing\\Korvix.dll\\1.05"};
-    bool existed_[3] = {true, true, true};
-    std::wstring folder_;
-    ComApartment apartment_;
-    std::unique_ptr<ComponentInstall> install_;
-};
 
 std::string Id4(DWORD id) {
     char text[16];
@@ -364,8 +345,8 @@ std::string Id4(DWORD id) {
 
 } // namespace
 
-TEST_F(Traced, ConcurrentInitializeOnOneObjectAcquiresTheTableOnce) {
-    Configure(4, 0);
+TEST_F(Installed, ConcurrentInitializeOnOneObjectAcquiresTheTableOnce) {
+    TraceThroughKey(4, 0);
     std::string error;
     ComPtr<ISmBiosImpl> object = NewClient(error);
     ASSERT_EQ(error, "");
@@ -374,8 +355,8 @@ TEST_F(Traced, ConcurrentInitializeOnOneObjectAcquiresTheTableOnce) {
     EXPECT_EQ(results, std::vector<HRESULT>(8, S_OK));
     EXPECT_EQ(Ask(object.Get(), Q::First, 0).retVal, 0u);
 
-    ASSERT_EQ(Files().size(), 1u);
-    const TraceFileContent content = ReadTraceFile(Files()[0], false);
+    ASSERT_EQ(TraceFiles().size(), 1u);
+    const TraceFileContent content = ReadTraceFile(TraceFiles()[0], false);
     EXPECT_TRUE(content.bad.empty()) << content.bad.front();
     int acquired = 0, fromCopy = 0;
     std::set<std::string> threads;
@@ -390,9 +371,9 @@ TEST_F(Traced, ConcurrentInitializeOnOneObjectAcquiresTheTableOnce) {
     EXPECT_EQ(fromCopy, 7);
 }
 
-TEST_F(Traced, RecordsOfManyThreadsStayWholeAcrossFileSwitches) {
+TEST_F(Installed, RecordsOfManyThreadsStayWholeAcrossFileSwitches) {
     constexpr DWORD kLimit = 256 * 1024;
-    Configure(6, kLimit);
+    TraceThroughKey(6, kLimit);
     std::atomic<int> failures{0};
     std::set<std::string> workers;
     std::mutex lock;
@@ -411,7 +392,7 @@ TEST_F(Traced, RecordsOfManyThreadsStayWholeAcrossFileSwitches) {
     });
     ASSERT_EQ(failures.load(), 0);
 
-    const std::vector<std::wstring> files = Files();
+    const std::vector<std::wstring> files = TraceFiles();
     ASSERT_GE(files.size(), 2u) << "the size limit should have switched the file";
     std::map<std::string, int> balance, perThread; // Enter minus Leave, records
     size_t total = 0;
