@@ -1,6 +1,8 @@
 // The object as COM sees it: interface map and identity, reference counting
 // and final release, IDispatch through the type library as script clients
 // call it, and the class information.
+#include <sstream>
+
 #include "ComTestSupport.h"
 #include "common/assembly/ComponentInit.h"
 #include "core/com/ObjectCount.h"
@@ -30,6 +32,16 @@ VARIANT ByRef(VARIANT* target) {
     v.vt = VT_BYREF | VT_VARIANT;
     v.pvarVal = target;
     return v;
+}
+
+GUID GuidOf(ITypeInfo* info, TYPEKIND* kind = nullptr, WORD* implemented = nullptr) {
+    TYPEATTR* attr = nullptr;
+    if (FAILED(info->GetTypeAttr(&attr))) return GUID_NULL;
+    const GUID guid = attr->guid;
+    if (kind) *kind = attr->typekind;
+    if (implemented) *implemented = attr->cImplTypes;
+    info->ReleaseTypeAttr(attr);
+    return guid;
 }
 
 class ComObject : public ::testing::Test {
@@ -106,28 +118,20 @@ TEST_F(ComObject, TypeInformationNamesTheEightMethodsWithDispids1To8) {
     EXPECT_EQ(count, 1u);
     ComPtr<ITypeInfo> info, none;
     ASSERT_EQ(object->GetTypeInfo(0, LOCALE_NEUTRAL, info.Put()), S_OK);
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-    EXPECT_TRUE(IsEqualGUID(attr->guid, IID_ISmBiosImpl));
-    info->ReleaseTypeAttr(attr);
+    EXPECT_TRUE(IsEqualGUID(GuidOf(info.Get()), IID_ISmBiosImpl));
     EXPECT_EQ(object->GetTypeInfo(1, LOCALE_NEUTRAL, none.Put()), DISP_E_BADINDEX);
 
-    const wchar_t* const names[] = {L"ComponentInitialize",
-                                    L"Initialize",
-                                    L"GetAllInstancesOfType",
-                                    L"GetFirstInstanceOfType",
-                                    L"StartTypeInstanceEnum",
-                                    L"GetNextTypeInstance",
-                                    L"EnumAllInstances",
-                                    L"findinstancebyhandle",
-                                    L"Refresh"};
-    for (DISPID expected = 1; expected <= 9; ++expected) {
-        LPOLESTR name = const_cast<LPOLESTR>(names[expected - 1]);
+    // Names match without regard to case; an unknown name has no dispid.
+    std::wistringstream names(
+        L"ComponentInitialize Initialize GetAllInstancesOfType GetFirstInstanceOfType "
+        L"StartTypeInstanceEnum GetNextTypeInstance EnumAllInstances findinstancebyhandle Refresh");
+    std::wstring name;
+    for (DISPID expected = 1; names >> name; ++expected) {
+        LPOLESTR text = name.data();
         DISPID id = -99;
-        EXPECT_EQ(object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id),
-                  expected <= 8 ? S_OK : DISP_E_UNKNOWNNAME)
-            << "names match without regard to case";
-        if (expected <= 8) EXPECT_EQ(id, expected);
+        EXPECT_EQ(object->GetIDsOfNames(IID_NULL, &text, 1, LOCALE_USER_DEFAULT, &id),
+                  expected <= 8 ? S_OK : DISP_E_UNKNOWNNAME);
+        if (expected <= 8) EXPECT_EQ(id, expected) << name;
     }
 }
 
@@ -176,12 +180,10 @@ TEST_F(ComObject, ClassInformationDescribesTheCoclass) {
     ASSERT_EQ(object->QueryInterface(IID_IProvideClassInfo, provider.PutVoid()), S_OK);
     ComPtr<ITypeInfo> info;
     ASSERT_EQ(provider->GetClassInfo(info.Put()), S_OK);
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-    EXPECT_TRUE(IsEqualGUID(attr->guid, CLSID_SmBiosImpl));
-    EXPECT_EQ(attr->typekind, TKIND_COCLASS);
-    const WORD implemented = attr->cImplTypes;
-    info->ReleaseTypeAttr(attr);
+    TYPEKIND kind{};
+    WORD implemented = 0;
+    EXPECT_TRUE(IsEqualGUID(GuidOf(info.Get(), &kind, &implemented), CLSID_SmBiosImpl));
+    EXPECT_EQ(kind, TKIND_COCLASS);
     ASSERT_EQ(implemented, 2u);
     Bstr doc;
     ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, nullptr, doc.Put(), nullptr, nullptr), S_OK);
@@ -193,9 +195,8 @@ TEST_F(ComObject, ClassInformationDescribesTheCoclass) {
         ASSERT_EQ(info->GetImplTypeFlags(i, &flags), S_OK);
         ASSERT_EQ(info->GetRefTypeOfImplType(i, &ref), S_OK);
         ASSERT_EQ(info->GetRefTypeInfo(ref, implementedInfo.Put()), S_OK);
-        ASSERT_EQ(implementedInfo->GetTypeAttr(&attr), S_OK);
-        EXPECT_TRUE(IsEqualGUID(attr->guid, (flags & IMPLTYPEFLAG_FDEFAULT) ? IID_ISmBiosImpl : IID_ISmBios))
+        EXPECT_TRUE(IsEqualGUID(GuidOf(implementedInfo.Get()),
+                                (flags & IMPLTYPEFLAG_FDEFAULT) ? IID_ISmBiosImpl : IID_ISmBios))
             << "ISmBiosImpl is the default interface";
-        implementedInfo->ReleaseTypeAttr(attr);
     }
 }
