@@ -5,7 +5,6 @@
 // over), and several threads initialising one object.
 #include <memory>
 #include <stdexcept>
-#include <thread>
 
 #include "ComTestSupport.h"
 #include "ComponentInstall.h"
@@ -126,18 +125,7 @@ protected:
 // Initialize on `object` from eight threads at once.
 std::vector<HRESULT> InitializeFromThreads(ISmBiosImpl* object) {
     std::vector<HRESULT> results(8, E_UNEXPECTED);
-    UniqueHandle go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 8; ++i)
-        threads.emplace_back([&, i] {
-            ComApartment apartment;
-            WaitForSingleObject(go.Get(), INFINITE);
-            results[i] = object->Initialize();
-        });
-    Sleep(50);
-    SetEvent(go.Get());
-    for (auto& t : threads)
-        t.join();
+    RunThreads(8, [&](int t) { results[t] = object->Initialize(); });
     return results;
 }
 

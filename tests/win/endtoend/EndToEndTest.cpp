@@ -7,7 +7,6 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "ComTestSupport.h"
 #include "ComponentInstall.h"
@@ -32,21 +31,6 @@ ComPtr<ISmBiosImpl> NewClient(std::string& error) {
     else if (FAILED(object->ComponentInitialize(feature.Get(), version.Get(), context.Get(), &ok)) || ok != 1)
         error = "ComponentInitialize did not answer 1";
     return error.empty() ? object : ComPtr<ISmBiosImpl>();
-}
-
-// Runs `body(thread)` on `count` threads that start together.
-template <class Body> void RunThreads(int count, Body body) {
-    UniqueHandle start(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::vector<std::thread> threads;
-    for (int t = 0; t < count; ++t)
-        threads.emplace_back([&, t] {
-            ComApartment apartment;
-            WaitForSingleObject(start.Get(), INFINITE);
-            body(t);
-        });
-    SetEvent(start.Get());
-    for (auto& thread : threads)
-        thread.join();
 }
 
 // Every value of an answer as text, nested arrays included.

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Korvix.h"
@@ -115,6 +116,23 @@ inline std::vector<Record> NestedRecords(const VARIANT& names, const VARIANT& va
         error = records.emplace_back(*name.Get(), *value.Get()).Error();
     }
     return records;
+}
+
+// Runs `body(thread)` on `count` threads, each in the multithreaded
+// apartment, that start together.
+template <class Body> void RunThreads(int count, Body body) {
+    UniqueHandle start(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t)
+        threads.emplace_back([&, t] {
+            ComApartment apartment;
+            WaitForSingleObject(start.Get(), INFINITE);
+            body(t);
+        });
+    Sleep(50);
+    SetEvent(start.Get());
+    for (auto& thread : threads)
+        thread.join();
 }
 
 enum class Q { All, First, Start, Next, Index, Handle };
