@@ -18,9 +18,12 @@ namespace {
 
 FakeAccessorState g_state;
 
-void Note(char call) {
+// Notes the call's letter and answers with `statusValue` and `hr`.
+HRESULT Step(char call, ULONG* status, ULONG statusValue, HRESULT hr) {
     const LONG at = InterlockedIncrement(&g_state.log.callCount) - 1;
     if (at < static_cast<LONG>(sizeof g_state.log.calls) - 1) g_state.log.calls[at] = call;
+    *status = statusValue;
+    return hr;
 }
 
 void Log(const char* format, ...) {
@@ -92,31 +95,19 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE Open(ULONG device, ULONG flags, ULONG* status) override {
-        Note('O');
         Log("open %lu,%lu; ", device, flags);
-        *status = g_state.script.openStatus;
-        return g_state.script.openHr;
+        return Step('O', status, g_state.script.openStatus, g_state.script.openHr);
     }
-    HRESULT STDMETHODCALLTYPE Close(ULONG* status) override {
-        Note('C');
-        *status = 0;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE Close(ULONG* status) override { return Step('C', status, 0, S_OK); }
     HRESULT STDMETHODCALLTYPE Start(ULONG* status) override {
-        Note('S');
         InterlockedIncrement(&g_state.log.starts);
-        *status = g_state.script.startStatus;
-        return g_state.script.startHr;
+        return Step('S', status, g_state.script.startStatus, g_state.script.startHr);
     }
-    HRESULT STDMETHODCALLTYPE Stop(ULONG* status) override {
-        Note('T');
-        *status = 0;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE Stop(ULONG* status) override { return Step('T', status, 0, S_OK); }
 
     HRESULT STDMETHODCALLTYPE RawRequest(ULONG code, VARIANT* input, ULONG inputSize, VARIANT* output,
                                          ULONG outputSize, VARIANT* bytesReturned, ULONG* status) override {
-        Note('R');
+        Step('R', status, DA_STATUS_INVALID_REQUEST, S_OK);
         FakeAccessorLog& log = g_state.log;
         const FakeAccessorScript& script = g_state.script;
         InterlockedIncrement(&log.rawRequests);
@@ -124,7 +115,6 @@ public:
         Sleep(script.requestDelayMs);
         const ULONG size = script.tableSize;
         HRESULT hr = E_INVALIDARG;
-        *status = DA_STATUS_INVALID_REQUEST;
         if (code == DA_IOCTL_GET_SMBIOS_SIZE) {
             Log("size in vt%u/%lu out vt%u=%lu/%lu; ", input->vt, inputSize, output->vt,
                 output->vt == VT_UI4 ? output->ulVal : 99, outputSize);
