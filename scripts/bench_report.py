@@ -411,6 +411,9 @@ def render(out):
         one = t_core.ns("TraceStatement") - t_core.ns("NoStatement")
         line = (f"One statement on its own (a loop with one `Trace` against the same loop without it):"
                 f" {fmt_time(one)} natively")
+        if t_call.has("TraceStatement") and t_call.has("NoStatement"):
+            line += (f" ({fmt_time(t_call.ns('TraceStatement') - t_call.ns('NoStatement'))} as an out-of-line"
+                     " call)")
         if com.has("trace.OffStatementx1000", "-") and com.has("trace.NoStatementx1000", "-"):
             wone = (com.ns("trace.OffStatementx1000", "-") - com.ns("trace.NoStatementx1000", "-")) / 1000
             line += f", {fmt_time(wone)} in Korvix's Windows build under Wine (the real `CCVireoTrace`, tracing off)"
