@@ -180,16 +180,10 @@ TEST_F(Installed, RealTablesAndALargeTableComeBackWhole) {
     for (uint32_t k = 0; k < 20000; ++k) {
         const uint16_t handle = static_cast<uint16_t>(k);
         const std::string text = "S" + std::to_string(k) + static_cast<char>(1 + k % 255);
-        const Bytes memory = Cat({U16(0x1000),
-                                  U16(0xFFFE),
-                                  U16(64),
-                                  U16(64),
-                                  U16(8192),
-                                  {9, 0, 1, 2, 26},
-                                  U16(0x80),
-                                  U16(2400),
-                                  {3, 4, 0, 0}});
-        const Bytes cache = Cat({{1}, U16(0x0180), U16(0x8040), U16(0x8040), U16(0x20), U16(0x20)});
+        // A memory device of Length 0x1B and a cache of Length 0x13, both with strings.
+        const Bytes memory = {0x00, 0x10, 0xFE, 0xFF, 64, 0,    64,   0, 0x00, 0x20, 9, 0,
+                              1,    2,    26,   0x80, 0,  0x60, 0x09, 3, 4,    0,    0};
+        const Bytes cache = {1, 0x80, 0x01, 0x40, 0x80, 0x40, 0x80, 0x20, 0, 0x20, 0};
         const Bytes s = k % 3 == 0   ? Structure(17, handle, memory, {"DIMM", "BANK", text, "PN"})
                         : k % 3 == 1 ? Structure(11, handle, {2}, {text, "x"})
                                      : Structure(7, handle, cache, {text});
