@@ -70,13 +70,18 @@ struct RegistryValue {
     }
 };
 
+// An HRESULT with its status (and bytes returned).
+std::tuple<HRESULT, ULONG, ULONG> Outcome(HRESULT hr, ULONG status, ULONG returned = 0) {
+    return {hr, status, returned};
+}
+
 struct Answer {
     HRESULT hr;
     ULONG status;
-    VARTYPE returnedType, outputType;
-    ULONG returned;
+    ULONG returned; // bytes returned; ~0 when not VT_UI4
+    VARTYPE outputType;
     Bytes bytes; // the output as bytes
-    auto Result() const { return std::make_tuple(hr, status, returned); }
+    std::tuple<HRESULT, ULONG, ULONG> Result() const { return {hr, status, returned}; }
     ULONG Size() const {
         return bytes.size() == 4 ? bytes[0] | bytes[1] << 8 | bytes[2] << 16 | bytes[3] << 24 : 0;
     }
@@ -88,11 +93,10 @@ Answer Request(IDriverAccessRaw* raw, ULONG code, ULONG outputSize) {
     V_VT(output.Get()) = VT_UI4;
     V_UI4(output.Get()) = 0;
     V_VT(returned.Get()) = VT_UI4;
-    Answer a{E_UNEXPECTED, 99, VT_EMPTY, VT_EMPTY, 0, {}};
+    Answer a{E_UNEXPECTED, 99, ~0ul, VT_EMPTY, {}};
     a.hr = raw->RawRequest(code, input.Get(), 0, output.Get(), outputSize, returned.Get(), &a.status);
-    a.returnedType = V_VT(returned.Get());
     a.outputType = V_VT(output.Get());
-    if (a.returnedType == VT_UI4) a.returned = V_UI4(returned.Get());
+    if (V_VT(returned.Get()) == VT_UI4) a.returned = V_UI4(returned.Get());
     DWORD count = 0;
     CCVariantConversion<unsigned char> conversion(output.Get());
     if (const unsigned char* bytes = conversion.GetBufferPointer(&count))
@@ -101,19 +105,17 @@ Answer Request(IDriverAccessRaw* raw, ULONG code, ULONG outputSize) {
 }
 
 // A whole session: Start, Open, size, table, Close, Stop. The table, or
-// empty with the failure in *hr.
-Bytes ReadTable(IDriverAccessRaw* raw, HRESULT* hr = nullptr) {
-    HRESULT ignored;
-    hr = hr ? hr : &ignored;
+// empty when a step fails.
+Bytes ReadTable(IDriverAccessRaw* raw) {
     ComPtr<IDriverServices> services;
     ULONG status = 0;
     Bytes table;
-    if (FAILED(*hr = raw->QueryInterface(IID_IDriverServices, services.PutVoid())) ||
-        FAILED(*hr = services->Start(&status)) || FAILED(*hr = services->Open(0, 0, &status)))
+    if (FAILED(raw->QueryInterface(IID_IDriverServices, services.PutVoid())) ||
+        FAILED(services->Start(&status)) || FAILED(services->Open(0, 0, &status)))
         return table;
     const ULONG size = Request(raw, kSize, 4).Size();
     const Answer answer = Request(raw, kTable, size);
-    if (SUCCEEDED(*hr = answer.hr) && answer.returned == size) table = answer.bytes;
+    if (SUCCEEDED(answer.hr) && answer.returned == size) table = answer.bytes;
     services->Close(&status);
     services->Stop(&status);
     return table;
@@ -140,16 +142,12 @@ protected:
         ASSERT_EQ(WithStatus(services->Open(0, 0, &status)), ok);
     }
     // The HRESULT of a call that took &status, and that status.
-    std::pair<HRESULT, ULONG> WithStatus(HRESULT hr) const { return {hr, status}; }
+    std::tuple<HRESULT, ULONG, ULONG> WithStatus(HRESULT hr) const { return {hr, status, 0}; }
     // The details of the error record with this text, or "<none>".
     static std::string Failure(const std::string& text) {
         for (const auto& r : TraceRecorder::Records())
             if (r.level == 1 && r.text == text) return r.details;
         return "<none>";
-    }
-    static bool KeyExists(const std::wstring& path) {
-        RegKey key;
-        return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
     }
     static std::wstring Value(const std::wstring& path, const wchar_t* name = nullptr) {
         wchar_t value[1024] = L"<missing>";
@@ -168,33 +166,29 @@ protected:
     ComPtr<IDriverAccessRaw> raw;
     ComPtr<IDriverServices> services;
     ULONG status = 99;
-    const std::pair<HRESULT, ULONG> ok{S_OK, 0};
+    const std::tuple<HRESULT, ULONG, ULONG> ok{S_OK, 0, 0};
 };
 
 } // namespace
 
-TEST_F(Accessor, SessionServesTheTableFileByteForByte) {
+TEST_F(Accessor, SessionServesTheTableFileByteForByteAndRecordsTheFeatureContext) {
     TableVariable file(kTableA);
     const Bytes expected = ReadFile(kTableA);
     const ULONG size = static_cast<ULONG>(expected.size());
     const HRESULT notRunning = HRESULT_FROM_WIN32(ERROR_SERVICE_NOT_ACTIVE),
                   notOpen = HRESULT_FROM_WIN32(ERROR_NOT_READY);
     // Requests need Start and Open; Open needs Start.
-    EXPECT_EQ(Request(raw.Get(), kSize, 4).Result(),
-              std::make_tuple(notRunning, ULONG(DA_STATUS_NOT_RUNNING), 0ul));
-    EXPECT_EQ(WithStatus(services->Open(0, 0, &status)),
-              std::make_pair(notRunning, ULONG(DA_STATUS_NOT_RUNNING)));
+    EXPECT_EQ(Request(raw.Get(), kSize, 4).Result(), Outcome(notRunning, DA_STATUS_NOT_RUNNING));
+    EXPECT_EQ(WithStatus(services->Open(0, 0, &status)), Outcome(notRunning, DA_STATUS_NOT_RUNNING));
     EXPECT_EQ(WithStatus(services->Start(&status)), ok);
-    EXPECT_EQ(WithStatus(services->Start(&status)), std::make_pair(S_OK, ULONG(DA_STATUS_ALREADY_RUNNING)));
-    EXPECT_EQ(Request(raw.Get(), kSize, 4).Result(),
-              std::make_tuple(notOpen, ULONG(DA_STATUS_NOT_OPEN), 0ul));
-    EXPECT_EQ(WithStatus(services->Open(1, 0, &status)),
-              std::make_pair(E_INVALIDARG, ULONG(DA_STATUS_INVALID_REQUEST)));
+    EXPECT_EQ(WithStatus(services->Start(&status)), Outcome(S_OK, DA_STATUS_ALREADY_RUNNING));
+    EXPECT_EQ(Request(raw.Get(), kSize, 4).Result(), Outcome(notOpen, DA_STATUS_NOT_OPEN));
+    EXPECT_EQ(WithStatus(services->Open(1, 0, &status)), Outcome(E_INVALIDARG, DA_STATUS_INVALID_REQUEST));
     EXPECT_EQ(WithStatus(services->Open(0, 0, &status)), ok);
 
     Answer a = Request(raw.Get(), kSize, 4);
-    EXPECT_EQ(std::make_tuple(a.hr, a.status, a.returnedType, a.returned, a.outputType, a.Size()),
-              std::make_tuple(S_OK, 0ul, VARTYPE(VT_UI4), 4ul, VARTYPE(VT_ARRAY | VT_VARIANT), size));
+    EXPECT_EQ(std::make_tuple(a.hr, a.status, a.returned, a.outputType, a.Size()),
+              std::make_tuple(S_OK, 0ul, 4ul, VARTYPE(VT_ARRAY | VT_VARIANT), size));
     a = Request(raw.Get(), kTable, size);
     EXPECT_EQ(std::make_tuple(a.hr, a.status, a.returned, a.outputType),
               std::make_tuple(S_OK, 0ul, size, VARTYPE(VT_ARRAY | VT_VARIANT)));
@@ -208,13 +202,26 @@ TEST_F(Accessor, SessionServesTheTableFileByteForByte) {
     EXPECT_EQ(Request(raw.Get(), kSize, 4).Size(), ReadFile(kTableB).size());
 
     EXPECT_EQ(WithStatus(services->Close(&status)), ok);
-    EXPECT_EQ(WithStatus(services->Close(&status)), std::make_pair(S_FALSE, ULONG(DA_STATUS_NOT_OPEN)));
+    EXPECT_EQ(WithStatus(services->Close(&status)), Outcome(S_FALSE, DA_STATUS_NOT_OPEN));
     EXPECT_EQ(Request(raw.Get(), kSize, 4).status, ULONG(DA_STATUS_NOT_OPEN));
     EXPECT_EQ(WithStatus(services->Stop(&status)), ok);
-    EXPECT_EQ(WithStatus(services->Stop(&status)), std::make_pair(S_FALSE, ULONG(DA_STATUS_NOT_RUNNING)));
+    EXPECT_EQ(WithStatus(services->Stop(&status)), Outcome(S_FALSE, DA_STATUS_NOT_RUNNING));
     EXPECT_EQ(WithStatus(services->Start(&status)), ok) << "started anew after Stop";
     EXPECT_EQ(services->Start(nullptr), E_POINTER);
     EXPECT_EQ(services->Open(0, 0, nullptr), E_POINTER);
+
+    // The feature context is traced; null strings are empty ones.
+    ComPtr<IComponentInit> init;
+    ASSERT_HRESULT_SUCCEEDED(raw.As(IID_IComponentInit, init));
+    VARIANT_BOOL result = VARIANT_FALSE, nulls = VARIANT_FALSE;
+    Bstr feature(L"Inventory"), version(L"2.1"), context(L"Default");
+    EXPECT_EQ(init->Initialize(feature.Get(), version.Get(), context.Get(), &result), S_OK);
+    EXPECT_EQ(
+        TraceRecorder::Count("sFeatureName: 'Inventory', sFeatureVersion: '2.1', sContextName: 'Default'"),
+        1u);
+    EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr, &nulls), S_OK);
+    EXPECT_EQ(result & nulls, VARIANT_TRUE);
+    EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr, nullptr), E_POINTER);
 }
 
 TEST_F(Accessor, WrongOutputSizesAndUnknownCodesLeaveTheSessionUsable) {
@@ -231,10 +238,8 @@ TEST_F(Accessor, WrongOutputSizesAndUnknownCodesLeaveTheSessionUsable) {
     };
     for (const auto& [code, outputSize, hr, status] : rows) {
         const Answer a = Request(raw.Get(), code, outputSize);
-        EXPECT_EQ(a.Result(), std::make_tuple(hr, status, 0ul)) << std::hex << code << " " << outputSize;
-        EXPECT_EQ(std::make_pair(a.returnedType, a.outputType),
-                  std::make_pair(VARTYPE(VT_UI4), VARTYPE(VT_UI4)))
-            << "the output is left as the client prepared it";
+        EXPECT_EQ(a.Result(), Outcome(hr, status)) << std::hex << code << " " << outputSize;
+        EXPECT_EQ(a.outputType, VT_UI4) << "the output is left as the client prepared it";
     }
     EXPECT_NE(Failure("FAIL: Output size does not fit the answer."), "<none>");
     EXPECT_NE(Failure("FAIL: Unknown control code."), "<none>");
@@ -266,16 +271,25 @@ TEST_F(Accessor, UnusableTableFilesFailTheRequestsWithATrace) {
         TableVariable variable(path);
         services->Open(0, 0, &status); // forgets the table read so far
         TraceRecorder::Clear();
-        EXPECT_EQ(Request(raw.Get(), kSize, 4).Result(),
-                  std::make_tuple(hr, ULONG(DA_STATUS_TABLE_UNAVAILABLE), 0ul));
+        EXPECT_EQ(Request(raw.Get(), kSize, 4).Result(), Outcome(hr, DA_STATUS_TABLE_UNAVAILABLE));
         EXPECT_NE(Failure(trace).find(detail), std::string::npos) << Failure(trace);
         EXPECT_NE(Failure("FAIL: SMBios table not available."), "<none>");
         EXPECT_EQ(Request(raw.Get(), kTable, 100).hr, hr);
     }
 }
 
-// Besides the raw table: a RawSMBIOSData block and an _SM3_ dump.
-TEST_F(Accessor, RegistryValueNamesTheFileAndTheVariableOverridesIt) {
+// The variable names the table file, else the registry value, else the
+// firmware table is read. Besides raw tables: RawSMBIOSData and _SM3_ dumps.
+TEST_F(Accessor, TableSourceIsTheVariableThenTheRegistryValueThenTheFirmware) {
+    ASSERT_EQ(CTableSource::ConfiguredFile(), L"");
+    const Bytes fromFirmware = ReadTable(raw.Get());
+    EXPECT_TRUE(!fromFirmware.empty() &&
+                WholeStructuresEnd(fromFirmware.data(), fromFirmware.size()) == fromFirmware.size());
+    // The firmware interface's answer ('RSMB') without its 8-byte header.
+    Bytes firmware(GetSystemFirmwareTable(0x52534D42, 0, nullptr, 0));
+    ASSERT_EQ(GetSystemFirmwareTable(0x52534D42, 0, firmware.data(), firmware.size()), firmware.size());
+    EXPECT_TRUE(firmware.size() > 8 && Bytes(firmware.begin() + 8, firmware.end()) == fromFirmware);
+
     const Bytes table = ReadFile(kTableB);
     TempFile rsmb(Cat({{0, 3, 2, 0}, U32(static_cast<uint32_t>(table.size())), table}));
     TempFile sm3(Cat({{'_', 'S', 'M', '3', '_', 0, 0x18, 3, 2, 0, 0, 0},
@@ -298,41 +312,13 @@ TEST_F(Accessor, RegistryValueNamesTheFileAndTheVariableOverridesIt) {
     SetEnvironmentVariableW(L"KORVIX_TEST_TABLES", nullptr);
 }
 
-TEST_F(Accessor, WithoutConfigurationServesTheFirmwareTable) {
-    ASSERT_EQ(CTableSource::ConfiguredFile(), L"");
-    HRESULT hr = E_FAIL;
-    const Bytes table = ReadTable(raw.Get(), &hr);
-    ASSERT_EQ(hr, S_OK);
-    EXPECT_TRUE(!table.empty() && WholeStructuresEnd(table.data(), table.size()) == table.size());
-    // The firmware interface's answer ('RSMB') without its 8-byte header.
-    Bytes firmware(GetSystemFirmwareTable(0x52534D42, 0, nullptr, 0));
-    ASSERT_EQ(GetSystemFirmwareTable(0x52534D42, 0, firmware.data(), firmware.size()), firmware.size());
-    EXPECT_TRUE(firmware.size() > 8 && Bytes(firmware.begin() + 8, firmware.end()) == table);
-}
-
-TEST_F(Accessor, ComponentInitRecordsTheFeatureContext) {
-    ComPtr<IComponentInit> init;
-    ASSERT_HRESULT_SUCCEEDED(raw.As(IID_IComponentInit, init));
-    VARIANT_BOOL result = VARIANT_FALSE, nulls = VARIANT_FALSE;
-    Bstr feature(L"Inventory"), version(L"2.1"), context(L"Default");
-    EXPECT_EQ(init->Initialize(feature.Get(), version.Get(), context.Get(), &result), S_OK);
-    EXPECT_EQ(
-        TraceRecorder::Count("sFeatureName: 'Inventory', sFeatureVersion: '2.1', sContextName: 'Default'"),
-        1u);
-    EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr, &nulls), S_OK);
-    EXPECT_EQ(result & nulls, VARIANT_TRUE);
-    EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr, nullptr), E_POINTER);
-}
-
 TEST_F(Accessor, CreatedByProgIdWithItsClassObjectKeepingTheDllLoaded) {
     TableVariable file(kTableA);
     CLSID clsid{};
     ASSERT_EQ(CLSIDFromProgID(L"AcTorvel.TorvelAccess", &clsid), S_OK);
     ComPtr<IDriverAccessRaw> created;
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDriverAccessRaw, created.PutVoid()), S_OK);
-    HRESULT hr = E_FAIL;
-    EXPECT_TRUE(ReadTable(created.Get(), &hr) == ReadFile(kTableA));
-    EXPECT_EQ(hr, S_OK);
+    EXPECT_TRUE(ReadTable(created.Get()) == ReadFile(kTableA));
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     created.Reset();
     EXPECT_EQ(canUnloadNow(), S_OK);
@@ -373,7 +359,7 @@ TEST_F(Accessor, UsableFromAnotherApartment) {
     }).join();
     EXPECT_EQ(std::make_tuple(unmarshaled, started, status, seen),
               std::make_tuple(S_OK, S_OK, 0ul, created.Get()));
-    EXPECT_EQ(WithStatus(created->Start(&status)), std::make_pair(S_OK, ULONG(DA_STATUS_ALREADY_RUNNING)));
+    EXPECT_EQ(WithStatus(created->Start(&status)), Outcome(S_OK, DA_STATUS_ALREADY_RUNNING));
 }
 
 TEST_F(Accessor, RegistersItsKeysAndUnregistersOnlyThose) {
@@ -390,7 +376,7 @@ TEST_F(Accessor, RegistersItsKeysAndUnregistersOnlyThose) {
     const std::wstring keys[] = {kClsidKey, L"AcTorvel.TorvelAccess", L"AcTorvel.TorvelAccess.1"};
     ASSERT_EQ(unregisterServer(), S_OK);
     for (const std::wstring& key : keys)
-        EXPECT_FALSE(KeyExists(key)) << key;
+        EXPECT_EQ(Value(key), L"<missing>") << key;
     EXPECT_EQ(unregisterServer(), S_OK) << "again: nothing to do";
 
     // A versioned ProgID that another class has taken over stays.
@@ -400,6 +386,6 @@ TEST_F(Accessor, RegistersItsKeysAndUnregistersOnlyThose) {
                               sizeof(other)),
               ERROR_SUCCESS);
     EXPECT_EQ(unregisterServer(), S_OK);
-    EXPECT_FALSE(KeyExists(keys[0]) || KeyExists(keys[1]));
+    EXPECT_EQ(Value(keys[0]) + Value(keys[1]), L"<missing><missing>");
     EXPECT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, keys[2].c_str()), ERROR_SUCCESS) << "left alone";
 }

@@ -7,38 +7,21 @@
 
 namespace {
 
-AttributeValue Value(ValueKind kind, uint32_t n = 0, std::wstring text = {},
-                     std::vector<uint8_t> bytes = {}) {
-    AttributeValue v;
-    v.kind = kind;
-    v.number = n;
-    v.text = std::move(text);
-    v.bytes = std::move(bytes);
-    return v;
-}
+using Outcome = Record::Outcome;
 
 Record Processor() {
     Record r;
     r.index = 12;
-    r.attributes = {{L"Type", Value(ValueKind::UI1, 4)},
-                    {L"Length", Value(ValueKind::UI1, 0x2A)},
-                    {L"Handle", Value(ValueKind::UI2, 0x0400)},
-                    {L"Manufacturer", Value(ValueKind::Text, 0, L"Caf\u00E9 \"Intel\" \\ \u2013")},
-                    {L"ProcessorID", Value(ValueKind::Bytes, 0, {}, {0xA9, 0x06, 0x03, 0x00})},
-                    {L"ExternalClock", Value(ValueKind::UI4, 0x80000001u)},
-                    {L"Populated", Value(ValueKind::Bool, 1)},
-                    {L"Note", Value(ValueKind::Text, 0, L"a\nb\t\x01\x7F")},
-                    {L"Empty", Value(ValueKind::Bytes)},
-                    {L"Odd", Value(ValueKind::Unknown)}};
-    r.attributes.back().value.variantType = 5; // VT_R8
-    return r;
-}
-
-Record Undecoded(Record::Outcome outcome, std::optional<uint32_t> index, std::optional<uint16_t> handle) {
-    Record r;
-    r.outcome = outcome;
-    r.index = index;
-    r.lookedUpHandle = handle;
+    r.attributes = {{L"Type", {ValueKind::UI1, 4}},
+                    {L"Length", {ValueKind::UI1, 0x2A}},
+                    {L"Handle", {ValueKind::UI2, 0x0400}},
+                    {L"Manufacturer", {ValueKind::Text, 0, L"Caf\u00E9 \"Intel\" \\ \u2013"}},
+                    {L"ProcessorID", {ValueKind::Bytes, 0, {}, {0xA9, 0x06, 0x03, 0x00}}},
+                    {L"ExternalClock", {ValueKind::UI4, 0x80000001u}},
+                    {L"Populated", {ValueKind::Bool, 1}},
+                    {L"Note", {ValueKind::Text, 0, L"a\nb\t\x01\x7F"}},
+                    {L"Empty", {ValueKind::Bytes}},
+                    {L"Odd", {ValueKind::Unknown, 0, {}, {}, 5 /* VT_R8 */}}};
     return r;
 }
 
@@ -59,12 +42,12 @@ TEST(ClientFormat, TextRecords) {
     Record byType = Processor();
     byType.index.reset();
     EXPECT_EQ(FormatTextRecord(byType).substr(0, 22), "Type 4, handle 0x0400\n");
-    EXPECT_EQ(FormatTextRecord(Undecoded(Record::Outcome::NoDecoder, 7, {})),
+    EXPECT_EQ(FormatTextRecord(Record{7, {}, Outcome::NoDecoder}),
               "Structure at index 7: type without decoder (RetVal 4)\n\n");
-    EXPECT_EQ(FormatTextRecord(Undecoded(Record::Outcome::NoDecoder, {}, 0x2A)),
+    EXPECT_EQ(FormatTextRecord(Record{{}, 0x2A, Outcome::NoDecoder}),
               "Structure with handle 0x002A: type without decoder (RetVal 4)\n\n");
     EXPECT_EQ(
-        FormatTextRecord(Undecoded(Record::Outcome::NoAttributes, {}, 0x2A)),
+        FormatTextRecord(Record{{}, 0x2A, Outcome::NoAttributes}),
         "Structure with handle 0x002A: the decoder refused the structure (RetVal 0, no attributes)\n\n");
 }
 
@@ -73,8 +56,8 @@ TEST(ClientFormat, JsonDocument) {
     JsonArrayWriter writer;
     std::string doc = writer.Begin(); // each piece in turn: Add counts the records
     doc += writer.Add(Processor());
-    doc += writer.Add(Undecoded(Record::Outcome::NoDecoder, 13, {}));
-    doc += writer.Add(Undecoded(Record::Outcome::NoAttributes, {}, 0x3E));
+    doc += writer.Add(Record{13, {}, Outcome::NoDecoder});
+    doc += writer.Add(Record{{}, 0x3E, Outcome::NoAttributes});
     doc += writer.End();
     EXPECT_EQ(doc, "[\n"
                    "  {\"index\": 12, \"type\": 4, \"handle\": 1024, \"decoded\": true, \"attributes\": [\n"
