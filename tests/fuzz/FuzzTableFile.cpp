@@ -9,8 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "FuzzCheck.h"
-#include "FuzzTargets.h"
+#include "FuzzSupport.h"
 #include "TableFile.h"
 
 namespace {

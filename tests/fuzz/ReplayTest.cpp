@@ -5,15 +5,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <ostream>
-#include <string>
-#include <vector>
 
-#include "FuzzTargets.h"
+#include "FuzzSupport.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -29,77 +25,59 @@ void PrintTo(const Input& input, std::ostream* os) {
     *os << fs::path(input.path).filename().string();
 }
 
-using Entry = int (*)(const uint8_t*, size_t);
-
-Entry EntryOf(const std::string& target) {
-#ifdef KORVIX_FUZZ_TABLEFILE
-    if (target == "tablefile") return FuzzTableFile;
-#endif
-    return target == "table" ? FuzzTable : nullptr;
-}
-
-std::string TestName(const std::string& target, const std::string& group, const fs::path& file) {
-    std::string name = target + "_" + group + "_" + file.filename().string();
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-}
-
-// Regular files of `dir` (only those ending in `suffix` when one is given),
-// sorted; the README of a corpus folder is not an input.
-void Add(std::vector<Input>& inputs, const std::string& target, const std::string& group, const fs::path& dir,
-         const std::string& suffix = "") {
-    std::error_code ec;
-    std::vector<fs::path> files;
-    for (const fs::directory_entry& e : fs::directory_iterator(dir, ec)) {
-        const std::string name = e.path().filename().string();
-        if (!e.is_regular_file() || name == "README.md" || name[0] == '.') continue;
-        if (!suffix.empty() && (name.size() < suffix.size() ||
-                                name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0))
-            continue;
-        files.push_back(e.path());
-    }
-    std::sort(files.begin(), files.end());
-    for (const fs::path& f : files)
-        inputs.push_back({target, f.string(), TestName(target, group, f)});
-}
-
+// Each target's seeds and regressions, and the real tables (raw tables are
+// table files too), sorted; a folder's README and dot files are no inputs.
 std::vector<Input> Inputs() {
-    const fs::path fuzz = KORVIX_FUZZ_DIR;
-    const fs::path real = fs::path(KORVIX_TEST_DATA_DIR) / "real";
+    const fs::path fuzz = KORVIX_FUZZ_DIR, real = fs::path(KORVIX_TEST_DATA_DIR) / "real";
     std::vector<Input> inputs;
-    std::vector<std::string> targets = {"table"};
-#ifdef KORVIX_FUZZ_TABLEFILE
-    targets.push_back("tablefile");
+    for (const std::string target : {"table", "tablefile"}) {
+#ifndef KORVIX_FUZZ_TABLEFILE
+        if (target == "tablefile") continue;
 #endif
-    for (const std::string& target : targets) {
-        Add(inputs, target, "seed", fuzz / "seeds" / target);
-        Add(inputs, target, "regression", fuzz / "regressions" / target);
-        // Raw tables are table files too.
-        Add(inputs, target, "real", real, ".bin");
-        Add(inputs, target, "broken", real / "broken", ".bin");
+        const std::pair<std::string, fs::path> groups[] = {{"seed", fuzz / "seeds" / target},
+                                                           {"regression", fuzz / "regressions" / target},
+                                                           {"real", real},
+                                                           {"broken", real / "broken"}};
+        for (const auto& [group, dir] : groups) {
+            std::vector<fs::path> files;
+            std::error_code ec;
+            for (const fs::directory_entry& e : fs::directory_iterator(dir, ec)) {
+                const std::string name = e.path().filename().string();
+                const bool tables = group == "real" || group == "broken";
+                if (e.is_regular_file() && name[0] != '.' && name != "README.md" &&
+                    (!tables || e.path().extension() == ".bin"))
+                    files.push_back(e.path());
+            }
+            std::sort(files.begin(), files.end());
+            for (const fs::path& f : files) {
+                std::string name = target + "_" + group + "_" + f.filename().string();
+                std::replace_if(
+                    name.begin(), name.end(), [](char c) { return !std::isalnum(c & 0xFF); }, '_');
+                inputs.push_back({target, f.string(), name});
+            }
+        }
     }
     return inputs;
-}
-
-std::vector<char> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class Replay : public testing::TestWithParam<Input> {};
 
 TEST_P(Replay, RunsClean) {
     const Input& input = GetParam();
-    const Entry entry = EntryOf(input.target);
-    ASSERT_NE(entry, nullptr);
-    std::ifstream probe(input.path, std::ios::binary);
-    ASSERT_TRUE(probe.good()) << input.path;
-    const std::vector<char> bytes = ReadAll(input.path);
+    std::ifstream in(input.path, std::ios::binary);
+    ASSERT_TRUE(in.good()) << input.path;
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     // A failed check or a sanitizer report ends the process with the input's
     // path on stderr above it.
     fprintf(stderr, "replaying %s (%zu bytes)\n", input.path.c_str(), bytes.size());
-    EXPECT_EQ(entry(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 0);
+#ifdef KORVIX_FUZZ_TABLEFILE
+    if (input.target == "tablefile") {
+        EXPECT_EQ(FuzzTableFile(data, bytes.size()), 0);
+        return;
+    }
+#endif
+    EXPECT_EQ(FuzzTable(data, bytes.size()), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, Replay, testing::ValuesIn(Inputs()),

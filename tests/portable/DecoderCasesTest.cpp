@@ -16,8 +16,8 @@ struct Case {
     Bytes bytes;
     std::string body;               // the record behind Type, Length and Handle, or "refused"
     Texts errors = {};              // details of the missing-string records, in order
-    int as = -1;                    // the decoder's type when it is not the Type byte
     const char* internal = nullptr; // level-4 records, where the decoder writes them
+    int as = -1;                    // the decoder's type when it is not the Type byte
 };
 
 std::string Missing(const std::string& field) {
@@ -76,9 +76,8 @@ Bytes Bios(int length, std::initializer_list<std::string> strings = {"Vendor", "
         body.push_back(0xA0 + i);
     return Structure(0, 0, body, strings);
 }
-const std::string kBios18 =
-    "Vendor=\"Vendor\" Version=\"1.0\" StartingAddrSegment=wE800 ReleaseDate=\"01/02/2020\" "
-    "ROMSize=b3F Characteristics=\"7F0B9880\"";
+const std::string kBios18 = "Vendor=\"Vendor\" Version=\"1.0\" StartingAddrSegment=wE800 "
+                            "ReleaseDate=\"01/02/2020\" ROMSize=b3F Characteristics=\"7F0B9880\"";
 
 // The formatted area of a baseboard from offset 4: strings 1 to 6, feature
 // flags, chassis handle 3, board type, the handle count and the handles.
@@ -153,87 +152,73 @@ TEST(DecoderCases, BaseboardAndEnclosure) {
         Structure(3, 1, Cat({EnclosureHead(), {0, 3}}), {"Case Co", "C1", "SN-9", "AT-7"});
     for (size_t at : {0x04, 0x06, 0x07, 0x08})
         enclosureMissing[at] = 5;
-    Check(
-        {{"baseboard of Length 19 with two handles",
-          Board(0x13),
-          kBoard13 + " BoardType=b0A NrContainedObjHandles=b02 ContainedObjHandle0#=w0010 "
-                     "ContainedObjHandle1#=w0011",
-          {},
-          -1,
-          "Type|>2<, Length|>19<, Handle|>512<, Manufacturer|, Manufacturer|>Maker<, Product|, "
-          "Product|>Board<, "
-          "Version|, Version|>V2<, SerialNumber|, SerialNumber|>SN-1<, AssetTag|, AssetTag|>Tag<, "
-          "FeatureFlags|, "
-          "FeatureFlags|>9<, Location|, Loaction|>Slot<, ChassisHandle|, ChassisHanlde|>3<, BoardType|, "
-          "BoardType|>10<, NrContainedObjHandles|, ContainedObjHandle|"},
-         {"baseboard: string 0 and a missing string write no value record",
-          zeroAndMissing,
-          "Product=\"Board\" Version=\"V2\" SerialNumber=\"SN-1\" AssetTag=\"Tag\" FeatureFlags=b09 "
-          "ChassisHandle=w0003 BoardType=b0A NrContainedObjHandles=b02 ContainedObjHandle0#=w0010 "
-          "ContainedObjHandle1#=w0011",
-          {Missing("pBaseboard->bLocation")},
-          -1,
-          "Type|>2<, Length|>19<, Handle|>512<, Manufacturer|, Product|, Product|>Board<, Version|, "
-          "Version|>V2<, "
-          "SerialNumber|, SerialNumber|>SN-1<, AssetTag|, AssetTag|>Tag<, FeatureFlags|, FeatureFlags|>9<, "
-          "Location|, ChassisHandle|, ChassisHanlde|>3<, BoardType|, BoardType|>10<, NrContainedObjHandles|, "
-          "ContainedObjHandle|"},
-         {"baseboard of Length 8",
-          Board(8),
-          kBoard8,
-          {},
-          -1,
-          "Type|>2<, Length|>8<, Handle|>512<, Manufacturer|, Manufacturer|>Maker<, Product|, "
-          "Product|>Board<, "
-          "Version|, Version|>V2<, SerialNumber|, SerialNumber|>SN-1<"},
-         {"baseboard of Length 13", Board(13), kBoard13},
-         {"baseboard of Length 15: the count, no handles", Board(15, 3, {}),
-          kBoard13 + " BoardType=b0A NrContainedObjHandles=b03"},
-         {"baseboard of Length 16: handles read from the string set", Board(16, 2, {0x10}),
-          kBoard13 + " BoardType=b0A NrContainedObjHandles=b02 ContainedObjHandle0#=w4D10 "
-                     "ContainedObjHandle1#=w6B61"},
-         {"baseboard: a handle count past the copy",
-          Structure(2, 0x200, Cat({{1, 0, 0, 0, 0, 9, 0}, U16(3), {0x0A, 200}, U16(0x10)}), {"Maker"}),
-          "Manufacturer=\"Maker\" FeatureFlags=b09 ChassisHandle=w0003 BoardType=b0A "
-          "NrContainedObjHandles=bC8 "
-          "ContainedObjHandle0#=w0010 ContainedObjHandle1#=w614D ContainedObjHandle2#=w656B "
-          "ContainedObjHandle3#=w0072"},
-         {"enclosure of Length 9", Enclosure(9), kEnclosure9},
-         {"enclosure of Length 27 with two elements", Enclosure(0x1B),
-          kEnclosure9 + " " + kStates +
-              " NrContainedElements=b02 LenContainedElements=b03 ContainedElements0#=[030507] "
-              "ContainedElements1#=[830102]"},
-         {"enclosure of Length 20: record length from the string set, no element fits", Enclosure(20),
-          kEnclosure9 + " " + kStates + " NrContainedElements=b02 LenContainedElements=b43"},
-         {"enclosure without elements",
-          Structure(3, 1, Cat({EnclosureHead(), {0, 3}}), {"Case Co", "C1", "SN-9", "AT-7"}),
-          kEnclosure9 + " " + kStates + " NrContainedElements=b00 LenContainedElements=b03",
-          {},
-          -1,
-          kEnclosureHeader},
-         {"enclosure: record length 0 gives empty arrays",
-          Structure(3, 1, Cat({EnclosureHead(false), {3, 0}})),
-          "Type=b17 " + kStates +
-              " NrContainedElements=b03 LenContainedElements=b00 ContainedElements0#=[] "
-              "ContainedElements1#=[] "
-              "ContainedElements2#=[]",
-          {},
-          -1,
-          "|Header of this SMBios Type Instance, |Type: 3, |Length: 21, |Handle: 1, |Having 3 "
-          "ContainedElements "
-          "..., |Done ContainedElements ..."},
-         {"enclosure: elements past the copy end the loop",
-          Structure(3, 1, Cat({EnclosureHead(false), {5, 4}, {1, 2, 3, 4, 5, 6, 7, 8}}), {"ABC"}),
-          "Type=b17 " + kStates +
-              " NrContainedElements=b05 LenContainedElements=b04 ContainedElements0#=[01020304] "
-              "ContainedElements1#=[05060708] ContainedElements2#=[41424300]"},
-         {"enclosure: missing strings",
-          enclosureMissing,
-          "Type=b17 " + kStates + " NrContainedElements=b00 LenContainedElements=b03",
-          {Missing("pEnclosure->bManufacturer"), Missing("pEnclosure->bVersion"),
-           Missing("pEnclosure->bSerialNumber"), Missing("pEnclosure->bAssetTag")},
-          -1,
-          kEnclosureHeader}});
+    Check({{"baseboard of Length 19 with two handles",
+            Board(0x13),
+            kBoard13 + " BoardType=b0A NrContainedObjHandles=b02 ContainedObjHandle0#=w0010 "
+                       "ContainedObjHandle1#=w0011",
+            {},
+            "Type|>2<, Length|>19<, Handle|>512<, Manufacturer|, Manufacturer|>Maker<, Product|, "
+            "Product|>Board<, Version|, Version|>V2<, SerialNumber|, SerialNumber|>SN-1<, AssetTag|, "
+            "AssetTag|>Tag<, FeatureFlags|, FeatureFlags|>9<, Location|, Loaction|>Slot<, ChassisHandle|, "
+            "ChassisHanlde|>3<, BoardType|, BoardType|>10<, NrContainedObjHandles|, ContainedObjHandle|"},
+           {"baseboard: string 0 and a missing string write no value record",
+            zeroAndMissing,
+            "Product=\"Board\" Version=\"V2\" SerialNumber=\"SN-1\" AssetTag=\"Tag\" FeatureFlags=b09 "
+            "ChassisHandle=w0003 BoardType=b0A NrContainedObjHandles=b02 ContainedObjHandle0#=w0010 "
+            "ContainedObjHandle1#=w0011",
+            {Missing("pBaseboard->bLocation")},
+            "Type|>2<, Length|>19<, Handle|>512<, Manufacturer|, Product|, Product|>Board<, Version|, "
+            "Version|>V2<, SerialNumber|, SerialNumber|>SN-1<, AssetTag|, AssetTag|>Tag<, FeatureFlags|, "
+            "FeatureFlags|>9<, Location|, ChassisHandle|, ChassisHanlde|>3<, BoardType|, BoardType|>10<, "
+            "NrContainedObjHandles|, ContainedObjHandle|"},
+           {"baseboard of Length 8",
+            Board(8),
+            kBoard8,
+            {},
+            "Type|>2<, Length|>8<, Handle|>512<, Manufacturer|, Manufacturer|>Maker<, Product|, "
+            "Product|>Board<, Version|, Version|>V2<, SerialNumber|, SerialNumber|>SN-1<"},
+           {"baseboard of Length 13", Board(13), kBoard13},
+           {"baseboard of Length 15: the count, no handles", Board(15, 3, {}),
+            kBoard13 + " BoardType=b0A NrContainedObjHandles=b03"},
+           {"baseboard of Length 16: handles read from the string set", Board(16, 2, {0x10}),
+            kBoard13 + " BoardType=b0A NrContainedObjHandles=b02 ContainedObjHandle0#=w4D10 "
+                       "ContainedObjHandle1#=w6B61"},
+           {"baseboard: a handle count past the copy",
+            Structure(2, 0x200, Cat({{1, 0, 0, 0, 0, 9, 0}, U16(3), {0x0A, 200}, U16(0x10)}), {"Maker"}),
+            "Manufacturer=\"Maker\" FeatureFlags=b09 ChassisHandle=w0003 BoardType=b0A "
+            "NrContainedObjHandles=bC8 ContainedObjHandle0#=w0010 ContainedObjHandle1#=w614D "
+            "ContainedObjHandle2#=w656B ContainedObjHandle3#=w0072"},
+           {"enclosure of Length 9", Enclosure(9), kEnclosure9},
+           {"enclosure of Length 27 with two elements", Enclosure(0x1B),
+            kEnclosure9 + " " + kStates +
+                " NrContainedElements=b02 LenContainedElements=b03 ContainedElements0#=[030507] "
+                "ContainedElements1#=[830102]"},
+           {"enclosure of Length 20: record length from the string set, no element fits", Enclosure(20),
+            kEnclosure9 + " " + kStates + " NrContainedElements=b02 LenContainedElements=b43"},
+           {"enclosure without elements",
+            Structure(3, 1, Cat({EnclosureHead(), {0, 3}}), {"Case Co", "C1", "SN-9", "AT-7"}),
+            kEnclosure9 + " " + kStates + " NrContainedElements=b00 LenContainedElements=b03",
+            {},
+            kEnclosureHeader},
+           {"enclosure: record length 0 gives empty arrays",
+            Structure(3, 1, Cat({EnclosureHead(false), {3, 0}})),
+            "Type=b17 " + kStates +
+                " NrContainedElements=b03 LenContainedElements=b00 ContainedElements0#=[] "
+                "ContainedElements1#=[] ContainedElements2#=[]",
+            {},
+            "|Header of this SMBios Type Instance, |Type: 3, |Length: 21, |Handle: 1, |Having 3 "
+            "ContainedElements ..., |Done ContainedElements ..."},
+           {"enclosure: elements past the copy end the loop",
+            Structure(3, 1, Cat({EnclosureHead(false), {5, 4}, {1, 2, 3, 4, 5, 6, 7, 8}}), {"ABC"}),
+            "Type=b17 " + kStates +
+                " NrContainedElements=b05 LenContainedElements=b04 ContainedElements0#=[01020304] "
+                "ContainedElements1#=[05060708] ContainedElements2#=[41424300]"},
+           {"enclosure: missing strings",
+            enclosureMissing,
+            "Type=b17 " + kStates + " NrContainedElements=b00 LenContainedElements=b03",
+            {Missing("pEnclosure->bManufacturer"), Missing("pEnclosure->bVersion"),
+             Missing("pEnclosure->bSerialNumber"), Missing("pEnclosure->bAssetTag")},
+            kEnclosureHeader}});
 }
 
 // One record per byte of every element, with the byte's address in the copy.
@@ -270,12 +255,11 @@ TEST(DecoderCases, ProcessorMemoryControllerModuleAndCache) {
     const std::initializer_list<std::string> cpuStrings = {"CPU1", "Intel", "Xeon E5", "SN", "AT", "PN"};
     const std::string cpu = "ProcessorType=b03 ProcessorFamily=bB3";
     const std::string cpuNumbers =
-        "Voltage=b8B ExternalClock=w0064 MaxSpeed=w0FA0 CurrentSpeed=w0E10 Status=b41 "
-        "ProcessorUpgrade=b2C";
-    const std::string cpu26 = "SocketDesignation=\"CPU1\" " + cpu +
-                              " ProcessorManufacturer=\"Intel\" ProcessorID=\"BFEBFBFF000306A9\" "
-                              "ProcessorVersion=\"Xeon E5\" " +
-                              cpuNumbers;
+        "Voltage=b8B ExternalClock=w0064 MaxSpeed=w0FA0 CurrentSpeed=w0E10 Status=b41 ProcessorUpgrade=b2C";
+    const std::string cpu26 =
+        "SocketDesignation=\"CPU1\" " + cpu +
+        " ProcessorManufacturer=\"Intel\" ProcessorID=\"BFEBFBFF000306A9\" ProcessorVersion=\"Xeon E5\" " +
+        cpuNumbers;
     Bytes cpuMissing = Sized(4, processor, 0x23, cpuStrings);
     for (size_t at : {0x04, 0x07, 0x10, 0x20, 0x21, 0x22})
         cpuMissing[at] = 7;
@@ -284,18 +268,16 @@ TEST(DecoderCases, ProcessorMemoryControllerModuleAndCache) {
         return Structure(5, 5, Cat({{3, 4, 4, 2, 0x0B}, U16(0x0006), U16(0x0108), {2, slots}, rest}),
                          strings);
     };
-    const std::string ctrl =
-        "ErrorDetectingMethod=b03 ErrorCorrectingCapability=b04 SupportedInterleave=b04 "
-        "CurrentInterleave=b02 MaxModuleSize=b0B SupportedSpeeds=w0006 SupportedTypes=w0108 "
-        "Voltage=b02 NrSlots=";
+    const std::string ctrl = "ErrorDetectingMethod=b03 ErrorCorrectingCapability=b04 SupportedInterleave=b04 "
+                             "CurrentInterleave=b02 MaxModuleSize=b0B SupportedSpeeds=w0006 "
+                             "SupportedTypes=w0108 Voltage=b02 NrSlots=";
     const Bytes module = Structure(6, 6, Cat({{1, 1, 0x2A}, U16(0x0012), {0x07, 0x87, 0x02}}), {"A0"});
     Bytes moduleMissing = module;
     moduleMissing[4] = 2;
     const Bytes cache =
         Cat({{1}, U16(0x0180), U16(0x0100), U16(0x8010), U16(0x0020), U16(0x0010), {0x0F, 5, 4, 7}});
     const std::string cache15 =
-        "Configuration=w0180 MaxCacheSize=w0100 InstalledSize=w8010 SupportedType=w0020 "
-        "CurrentType=w0010";
+        "Configuration=w0180 MaxCacheSize=w0100 InstalledSize=w8010 SupportedType=w0020 CurrentType=w0010";
     Bytes cache16 = Sized(7, cache, 0x10, {"L1 Cache"});
     cache16[4] = 2;
     Check(
@@ -417,9 +399,9 @@ TEST(DecoderCases, MemoryArrayDeviceAndPowerSupply) {
                                  "DataWidth=w0040 Size=w8400 FormFactor=b09 DeviceSet=b00";
     const std::string locators = " DeviceLocator=\"DIMM_A1\" BankLocator=\"BANK 0\"";
     const std::string typeFields = " MemoryType=b1A TypeDetail=w0080";
-    const std::string full = device21 + locators + typeFields +
-                             " Speed=w0960 Manufacturer=\"Samsung\" SerialNumber=\"SN123\" AssetTag=\"Tag\" "
-                             "PartNumber=\"M393A\"";
+    const std::string full =
+        device21 + locators + typeFields +
+        " Speed=w0960 Manufacturer=\"Samsung\" SerialNumber=\"SN123\" AssetTag=\"Tag\" PartNumber=\"M393A\"";
     Bytes laterStrings = Sized(17, device, 0x1B, {"DIMM_A1", "BANK 0", "x", "Tag", "M393A"});
     laterStrings[0x17] = 0;
     laterStrings[0x18] = 9;
@@ -457,8 +439,7 @@ TEST(DecoderCases, MemoryArrayDeviceAndPowerSupply) {
           Structure(39, 0x2700, Cat({{1, 1, 2, 3, 4, 5, 6, 7}, power}),
                     {"PSU1", "Name", "Maker", "SN", "Tag", "PN", "A0"}),
           "PowerUnitGroup=b01 Location=\"PSU1\" DeviceName=\"Name\" Manufacturer=\"Maker\" "
-          "SerialNumber=\"SN\" "
-          "AssetTagNumber=\"Tag\" ModelPartNumber=\"PN\" RevisionLevel=\"A0\" " +
+          "SerialNumber=\"SN\" AssetTagNumber=\"Tag\" ModelPartNumber=\"PN\" RevisionLevel=\"A0\" " +
               powerNumbers},
          {"power supply: strings 0 and a missing one",
           Structure(39, 0x2700, Cat({{1, 1, 2, 0, 0, 0, 0, 0}, power}), {"PSU1"}),
@@ -489,13 +470,13 @@ TEST(DecoderCases, OemRangeAndSignatureTests) {
     Check({{"alerting, Length 8", asf(128, 8), asf8},
            {"alerting, Length 12 under type 129", asf(129, 0x0C),
             asf8 + " SlotNumber=b05 PCIBusNumber=b20 PCIDeviceNumber=b1F SlotCharacteristics1=b0C"},
-           {"alerting under type 255", asf(255, 8), asf8, {}, 128},
+           {"alerting under type 255", asf(255, 8), asf8, {}, nullptr, 128},
            {"alerting: system ID missing after the test",
             asf(128, 8, {"Intel_ASF"}),
             "Description=\"Intel_ASF\" StructureVersion=b01 Attributes=b11",
             {Missing("pASF->bSystemID")}},
            {"alerting of Length 10", asf(128, 0x0A), "refused"},
-           {"alerting under type 127", asf(0x7F, 8), "refused", {}, 128},
+           {"alerting under type 127", asf(0x7F, 8), "refused", {}, nullptr, 128},
            {"alerting version 2", asfWith(5, 2), "refused"},
            {"alerting version 0", asfWith(5, 0), "refused"},
            {"alerting description number 2", asfWith(4, 2), "refused"},
@@ -504,11 +485,10 @@ TEST(DecoderCases, OemRangeAndSignatureTests) {
            {"AMT: flags keep their raw byte", Structure(130, 0x8200, amt),
             "AmtSignature=d544D4124 AmtSupported=fFF AmtEnabled=f01 IDEREnabled=f00 SOLEnabled=f00 "
             "NetworkEnabled=f02 ExtendedData=bA5 OEMCapabilities1=bAF OEMCapabilities2=b02 "
-            "OEMCapabilities3=bC0 "
-            "OEMCapabilities4=b00 Reserved=w0201"},
+            "OEMCapabilities3=bC0 OEMCapabilities4=b00 Reserved=w0201"},
            {"AMT of Length 21", Structure(130, 0x8200, Cat({amt, {0}})), "refused"},
            {"AMT of Length 19", Structure(130, 0x8200, Cut(amt, amt.size() - 1)), "refused"},
-           {"AMT under type 131", Structure(131, 0x8200, amt), "refused", {}, 130},
+           {"AMT under type 131", Structure(131, 0x8200, amt), "refused", {}, nullptr, 130},
            {"AMT signature \"$aMT\"", amtLower, "refused"},
            {"AMT copy ending inside the signature", Cut(Structure(130, 0x8200, amt), 7), "refused"},
            {"board ID", Structure(176, 0xB000, board, {}, 0x10),

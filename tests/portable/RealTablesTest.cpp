@@ -76,8 +76,8 @@ const Compared kCompared[] = {
     {3, Shown::Cords, "Number Of Power Cords=NrPowerCords"},
     {3, Shown::Decimal, "Contained Elements=NrContainedElements"},
     {4, Shown::Text,
-     "Socket Designation, Manufacturer=ProcessorManufacturer, Version=ProcessorVersion, "
-     "Serial Number, Asset Tag, Part Number"},
+     "Socket Designation, Manufacturer=ProcessorManufacturer, Version=ProcessorVersion, Serial Number, Asset "
+     "Tag, Part Number"},
     {4, Shown::Mhz, "External Clock, Max Speed, Current Speed"},
     {4, Shown::Hex4, "L1 Cache Handle, L2 Cache Handle, L3 Cache Handle"},
     {5, Shown::Decimal, "Associated Memory Slots=NrSlots"},
@@ -86,8 +86,7 @@ const Compared kCompared[] = {
     {7, Shown::Text, "Socket Designation"},
     {7, Shown::Ns, "Speed"},
     {8, Shown::Text,
-     "Internal Reference Designator=InternalDesignator, "
-     "External Reference Designator=ExternalDesignator"},
+     "Internal Reference Designator=InternalDesignator, External Reference Designator=ExternalDesignator"},
     {9, Shown::Text, "Designation=SlotDesignation"},
     {16, Shown::Decimal, "Number Of Devices=NrDevices"},
     {17, Shown::Text, "Locator=DeviceLocator, Bank Locator, Manufacturer, Serial Number, Part Number"},
