@@ -4,6 +4,8 @@
 // name no string, and copies that end before a field.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "RecordChecks.h"
 #include "items/Decoders.h"
 
@@ -12,7 +14,6 @@ namespace {
 using namespace record_checks;
 
 struct Case {
-    const char* what;
     Bytes bytes;
     std::string body;               // the record behind Type, Length and Handle, or "refused"
     Texts errors = {};              // details of the missing-string records, in order
@@ -20,8 +21,13 @@ struct Case {
     int as = -1;                    // the decoder's type when it is not the Type byte
 };
 
-std::string Missing(const std::string& field) {
-    return field + " references an nonexisting string in smbios data";
+// The missing-string records of the fields named in `fields` (space-separated).
+Texts Missing(const std::string& prefix, const std::string& fields) {
+    Texts details;
+    std::istringstream names(fields);
+    for (std::string name; names >> name;)
+        details.push_back(prefix + name + " references an nonexisting string in smbios data");
+    return details;
 }
 
 // A structure whose formatted area is the first `length` bytes of `body`.
@@ -31,7 +37,7 @@ Bytes Sized(uint8_t type, const Bytes& body, int length, std::initializer_list<s
 
 void Check(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE("case " + std::to_string(&c - cases.data()) + ": " + c.body);
         const auto decoder = DecoderFor(static_cast<uint8_t>(c.as >= 0 ? c.as : c.bytes.at(0)));
         ASSERT_NE(decoder, nullptr);
         decoder->Load(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()));
@@ -122,26 +128,21 @@ TEST(DecoderCases, BiosAndSystem) {
     const std::string system8 =
         "Manufacturer=\"Maker\" ProductName=\"Product\" Version=\"V1\" SerialNumber=\"SN\"";
     const std::string system25 = system8 + " UUID=\"33221100-5544-7766-8899-AABBCCDDEEFF\" WakeupType=b06";
-    Check({{"BIOS of Length 18", Bios(18), kBios18},
-           {"BIOS of Length 20: extension bytes, no release fields", Bios(20),
-            kBios18 + " ExtensionByte0#=bA0 ExtensionByte1#=bA1"},
-           {"BIOS of Length 24: the release bytes twice", Bios(24),
-            kBios18 + " ExtensionByte0#=bA0 ExtensionByte1#=bA1 ExtensionByte2#=bA2 ExtensionByte3#=bA3 "
-                      "ExtensionByte4#=bA4 ExtensionByte5#=bA5 SystemBiosMajorRelease=bA2 "
-                      "SystemBiosMinorRelease=bA3 FWMajorRelease=bA4 FWMinorRelease=bA5"},
-           {"BIOS: string 0, a missing string, characteristics 0",
-            Structure(0, 0, Cat({{0, 5}, U16(0xE800), {3, 0x3F}, Bytes(8, 0)}),
+    Check({{Bios(18), kBios18},
+           {Bios(20), kBios18 + " ExtensionByte0#=bA0 ExtensionByte1#=bA1"},
+           {Bios(24), kBios18 +
+                          " ExtensionByte0#=bA0 ExtensionByte1#=bA1 ExtensionByte2#=bA2 ExtensionByte3#=bA3 "
+                          "ExtensionByte4#=bA4 ExtensionByte5#=bA5 SystemBiosMajorRelease=bA2 "
+                          "SystemBiosMinorRelease=bA3 FWMajorRelease=bA4 FWMinorRelease=bA5"},
+           {Structure(0, 0, Cat({{0, 5}, U16(0xE800), {3, 0x3F}, Bytes(8, 0)}),
                       {"Vendor", "1.0", "01/02/2020"}),
             "StartingAddrSegment=wE800 ReleaseDate=\"01/02/2020\" ROMSize=b3F Characteristics=\"0\"",
-            {Missing("pBios->bVersion")}},
-           {"BIOS copy ending inside Characteristics",
-            Cut(Bios(24), 0x0B),
-            "StartingAddrSegment=wE800 ROMSize=b3F",
-            {Missing("pBios->bVendor"), Missing("pBios->bVersion"), Missing("pBios->bReleaseDate")}},
-           {"System of Length 8", Sized(1, system, 8, strings), system8},
-           {"System of Length 25", Sized(1, system, 25, strings), system25},
-           {"System of Length 27", Sized(1, system, 27, strings),
-            system25 + " SKUNumber=\"SKU\" Family=\"Fam\""}});
+            Missing("pBios->b", "Version")},
+           {Cut(Bios(24), 0x0B), "StartingAddrSegment=wE800 ROMSize=b3F",
+            Missing("pBios->b", "Vendor Version ReleaseDate")},
+           {Sized(1, system, 8, strings), system8},
+           {Sized(1, system, 25, strings), system25},
+           {Sized(1, system, 27, strings), system25 + " SKUNumber=\"SKU\" Family=\"Fam\""}});
 }
 
 TEST(DecoderCases, BaseboardAndEnclosure) {
@@ -152,8 +153,7 @@ TEST(DecoderCases, BaseboardAndEnclosure) {
         Structure(3, 1, Cat({EnclosureHead(), {0, 3}}), {"Case Co", "C1", "SN-9", "AT-7"});
     for (size_t at : {0x04, 0x06, 0x07, 0x08})
         enclosureMissing[at] = 5;
-    Check({{"baseboard of Length 19 with two handles",
-            Board(0x13),
+    Check({{Board(0x13),
             kBoard13 + " BoardType=b0A NrContainedObjHandles=b02 ContainedObjHandle0#=w0010 "
                        "ContainedObjHandle1#=w0011",
             {},
@@ -161,64 +161,52 @@ TEST(DecoderCases, BaseboardAndEnclosure) {
             "Product|>Board<, Version|, Version|>V2<, SerialNumber|, SerialNumber|>SN-1<, AssetTag|, "
             "AssetTag|>Tag<, FeatureFlags|, FeatureFlags|>9<, Location|, Loaction|>Slot<, ChassisHandle|, "
             "ChassisHanlde|>3<, BoardType|, BoardType|>10<, NrContainedObjHandles|, ContainedObjHandle|"},
-           {"baseboard: string 0 and a missing string write no value record",
-            zeroAndMissing,
+           {zeroAndMissing,
             "Product=\"Board\" Version=\"V2\" SerialNumber=\"SN-1\" AssetTag=\"Tag\" FeatureFlags=b09 "
             "ChassisHandle=w0003 BoardType=b0A NrContainedObjHandles=b02 ContainedObjHandle0#=w0010 "
             "ContainedObjHandle1#=w0011",
-            {Missing("pBaseboard->bLocation")},
+            Missing("pBaseboard->b", "Location"),
             "Type|>2<, Length|>19<, Handle|>512<, Manufacturer|, Product|, Product|>Board<, Version|, "
             "Version|>V2<, SerialNumber|, SerialNumber|>SN-1<, AssetTag|, AssetTag|>Tag<, FeatureFlags|, "
             "FeatureFlags|>9<, Location|, ChassisHandle|, ChassisHanlde|>3<, BoardType|, BoardType|>10<, "
             "NrContainedObjHandles|, ContainedObjHandle|"},
-           {"baseboard of Length 8",
-            Board(8),
+           {Board(8),
             kBoard8,
             {},
             "Type|>2<, Length|>8<, Handle|>512<, Manufacturer|, Manufacturer|>Maker<, Product|, "
             "Product|>Board<, Version|, Version|>V2<, SerialNumber|, SerialNumber|>SN-1<"},
-           {"baseboard of Length 13", Board(13), kBoard13},
-           {"baseboard of Length 15: the count, no handles", Board(15, 3, {}),
-            kBoard13 + " BoardType=b0A NrContainedObjHandles=b03"},
-           {"baseboard of Length 16: handles read from the string set", Board(16, 2, {0x10}),
-            kBoard13 + " BoardType=b0A NrContainedObjHandles=b02 ContainedObjHandle0#=w4D10 "
-                       "ContainedObjHandle1#=w6B61"},
-           {"baseboard: a handle count past the copy",
-            Structure(2, 0x200, Cat({{1, 0, 0, 0, 0, 9, 0}, U16(3), {0x0A, 200}, U16(0x10)}), {"Maker"}),
+           {Board(13), kBoard13},
+           {Board(15, 3, {}), kBoard13 + " BoardType=b0A NrContainedObjHandles=b03"},
+           {Board(16, 2, {0x10}), kBoard13 +
+                                      " BoardType=b0A NrContainedObjHandles=b02 ContainedObjHandle0#=w4D10 "
+                                      "ContainedObjHandle1#=w6B61"},
+           {Structure(2, 0x200, Cat({{1, 0, 0, 0, 0, 9, 0}, U16(3), {0x0A, 200}, U16(0x10)}), {"Maker"}),
             "Manufacturer=\"Maker\" FeatureFlags=b09 ChassisHandle=w0003 BoardType=b0A "
             "NrContainedObjHandles=bC8 ContainedObjHandle0#=w0010 ContainedObjHandle1#=w614D "
             "ContainedObjHandle2#=w656B ContainedObjHandle3#=w0072"},
-           {"enclosure of Length 9", Enclosure(9), kEnclosure9},
-           {"enclosure of Length 27 with two elements", Enclosure(0x1B),
+           {Enclosure(9), kEnclosure9},
+           {Enclosure(0x1B),
             kEnclosure9 + " " + kStates +
                 " NrContainedElements=b02 LenContainedElements=b03 ContainedElements0#=[030507] "
                 "ContainedElements1#=[830102]"},
-           {"enclosure of Length 20: record length from the string set, no element fits", Enclosure(20),
-            kEnclosure9 + " " + kStates + " NrContainedElements=b02 LenContainedElements=b43"},
-           {"enclosure without elements",
-            Structure(3, 1, Cat({EnclosureHead(), {0, 3}}), {"Case Co", "C1", "SN-9", "AT-7"}),
+           {Enclosure(20), kEnclosure9 + " " + kStates + " NrContainedElements=b02 LenContainedElements=b43"},
+           {Structure(3, 1, Cat({EnclosureHead(), {0, 3}}), {"Case Co", "C1", "SN-9", "AT-7"}),
             kEnclosure9 + " " + kStates + " NrContainedElements=b00 LenContainedElements=b03",
             {},
             kEnclosureHeader},
-           {"enclosure: record length 0 gives empty arrays",
-            Structure(3, 1, Cat({EnclosureHead(false), {3, 0}})),
+           {Structure(3, 1, Cat({EnclosureHead(false), {3, 0}})),
             "Type=b17 " + kStates +
                 " NrContainedElements=b03 LenContainedElements=b00 ContainedElements0#=[] "
                 "ContainedElements1#=[] ContainedElements2#=[]",
             {},
             "|Header of this SMBios Type Instance, |Type: 3, |Length: 21, |Handle: 1, |Having 3 "
             "ContainedElements ..., |Done ContainedElements ..."},
-           {"enclosure: elements past the copy end the loop",
-            Structure(3, 1, Cat({EnclosureHead(false), {5, 4}, {1, 2, 3, 4, 5, 6, 7, 8}}), {"ABC"}),
+           {Structure(3, 1, Cat({EnclosureHead(false), {5, 4}, {1, 2, 3, 4, 5, 6, 7, 8}}), {"ABC"}),
             "Type=b17 " + kStates +
                 " NrContainedElements=b05 LenContainedElements=b04 ContainedElements0#=[01020304] "
                 "ContainedElements1#=[05060708] ContainedElements2#=[41424300]"},
-           {"enclosure: missing strings",
-            enclosureMissing,
-            "Type=b17 " + kStates + " NrContainedElements=b00 LenContainedElements=b03",
-            {Missing("pEnclosure->bManufacturer"), Missing("pEnclosure->bVersion"),
-             Missing("pEnclosure->bSerialNumber"), Missing("pEnclosure->bAssetTag")},
-            kEnclosureHeader}});
+           {enclosureMissing, "Type=b17 " + kStates + " NrContainedElements=b00 LenContainedElements=b03",
+            Missing("pEnclosure->b", "Manufacturer Version SerialNumber AssetTag"), kEnclosureHeader}});
 }
 
 // One record per byte of every element, with the byte's address in the copy.
@@ -281,50 +269,41 @@ TEST(DecoderCases, ProcessorMemoryControllerModuleAndCache) {
     Bytes cache16 = Sized(7, cache, 0x10, {"L1 Cache"});
     cache16[4] = 2;
     Check(
-        {{"processor of Length 26", Sized(4, processor, 0x1A, cpuStrings), cpu26},
-         {"processor of Length 28: cache handles partly from the string set",
-          Sized(4, processor, 0x1C, cpuStrings),
+        {{Sized(4, processor, 0x1A, cpuStrings), cpu26},
+         {Sized(4, processor, 0x1C, cpuStrings),
           cpu26 + " L1CacheHandle=w0700 L2CacheHandle=w5043 L3CacheHandle=w3155"},
-         {"processor of Length 35", Sized(4, processor, 0x23, cpuStrings),
+         {Sized(4, processor, 0x23, cpuStrings),
           cpu26 + " L1CacheHandle=w0700 L2CacheHandle=w0701 L3CacheHandle=w0702 SerialNumber=\"SN\" "
                   "AssetTag=\"AT\" PartNumber=\"PN\""},
-         {"processor: missing strings",
-          cpuMissing,
+         {cpuMissing,
           cpu + " ProcessorID=\"BFEBFBFF000306A9\" " + cpuNumbers +
               " L1CacheHandle=w0700 L2CacheHandle=w0701 L3CacheHandle=w0702",
-          {Missing("pProcessor->bSocketDesignation"), Missing("pProcessor->bProcessorManufacturer"),
-           Missing("pProcessor->bProcessorVersion"), Missing("pProcessor->bSerialNumber"),
-           Missing("pProcessor->bAssetTag"), Missing("pProcessor->bPartNumber")}},
-         {"memory controller: two slots and the enabled-ECC byte",
-          memCtrl(2, Cat({U16(0x20), U16(0x21), {4}})),
+          Missing(
+              "pProcessor->b",
+              "SocketDesignation ProcessorManufacturer ProcessorVersion SerialNumber AssetTag PartNumber")},
+         {memCtrl(2, Cat({U16(0x20), U16(0x21), {4}})),
           ctrl + "b02 MemModuleHandle0#=w0020 MemModuleHandle1#=w0021 EnabledECC=b04"},
-         {"memory controller of the 2.0 size 0x0F + 2n: no enabled-ECC byte",
-          memCtrl(2, Cat({U16(0x20), U16(0x21)})),
+         {memCtrl(2, Cat({U16(0x20), U16(0x21)})),
           ctrl + "b02 MemModuleHandle0#=w0020 MemModuleHandle1#=w0021"},
-         {"memory controller without slots", memCtrl(0, {9}), ctrl + "b00 EnabledECC=b09"},
-         {"memory controller of Length 15 without slots", memCtrl(0, {}), ctrl + "b00"},
-         {"memory controller shorter than its slots: handles and ECC from the string set",
-          memCtrl(3, U16(0x30), {"ABCDEFGH"}),
+         {memCtrl(0, {9}), ctrl + "b00 EnabledECC=b09"},
+         {memCtrl(0, {}), ctrl + "b00"},
+         {memCtrl(3, U16(0x30), {"ABCDEFGH"}),
           ctrl +
               "b03 MemModuleHandle0#=w0030 MemModuleHandle1#=w4241 MemModuleHandle2#=w4443 EnabledECC=b45"},
-         {"memory controller: a slot count past the copy", memCtrl(255, Cat({U16(0x20), U16(0x21), {4}})),
+         {memCtrl(255, Cat({U16(0x20), U16(0x21), {4}})),
           ctrl + "bFF MemModuleHandle0#=w0020 MemModuleHandle1#=w0021 MemModuleHandle2#=w0004"},
-         {"memory module", module,
+         {module,
           "SocketDesignation=\"A0\" BankConnections=b01 CurrentSpeed=b2A CurrentType=w0012 InstalledSize=b07 "
           "EnabledSize=b87 ErrorStatus=b02"},
-         {"memory module: missing string",
-          moduleMissing,
+         {moduleMissing,
           "BankConnections=b01 CurrentSpeed=b2A CurrentType=w0012 InstalledSize=b07 EnabledSize=b87 "
           "ErrorStatus=b02",
-          {Missing("pMemModOld->bSocketDesignation")}},
-         {"cache of Length 15", Sized(7, cache, 0x0F, {"L1 Cache"}),
-          "SocketDesignation=\"L1 Cache\" " + cache15},
-         {"cache of Length 19: the second Type is the system cache type", Sized(7, cache, 0x13, {"L1 Cache"}),
+          Missing("pMemModOld->b", "SocketDesignation")},
+         {Sized(7, cache, 0x0F, {"L1 Cache"}), "SocketDesignation=\"L1 Cache\" " + cache15},
+         {Sized(7, cache, 0x13, {"L1 Cache"}),
           "SocketDesignation=\"L1 Cache\" " + cache15 + " Speed=b0F ECC=b05 Type=b04 Associativity=b07"},
-         {"cache of Length 16: the rest from the string set, designation missing",
-          cache16,
-          cache15 + " Speed=b0F ECC=b4C Type=b31 Associativity=b20",
-          {Missing("pCache->bSocketDesignation")}}});
+         {cache16, cache15 + " Speed=b0F ECC=b4C Type=b31 Associativity=b20",
+          Missing("pCache->b", "SocketDesignation")}});
 }
 
 TEST(DecoderCases, PortsSlotsDevicesAndStrings) {
@@ -336,48 +315,36 @@ TEST(DecoderCases, PortsSlotsDevicesAndStrings) {
                                       "SlotID=w0007 SlotCharacteristics1=b0C SlotCharacteristics2=";
     const std::string videoLan =
         "OnBoardType0#=b83 Description0#=\"Video\" OnBoardType1#=b05 Description1#=\"LAN\"";
-    Check({{"port", port(1, 2),
-            "InternalDesignator=\"J1A1\" InternalType=b0B ExternalDesignator=\"USB1\" ExternalType=b1F "
-            "PortType=b10"},
-           {"port: string 0 and a missing string",
-            port(0, 3),
-            "InternalType=b0B ExternalType=b1F PortType=b10",
-            {Missing("pPort->bExternalDesignator")}},
-           {"slot of Length 17: segment, bus and device not decoded",
-            Structure(9, 0x0900, Cat({{1, 0xA6, 0x0D, 4, 4}, U16(0x0102), {0x0C, 0x03, 0, 0, 0x18, 0}}),
-                      {"PCIE1"}),
-            "SlotDesignation=\"PCIE1\" SlotType=bA6 SlotDataBusWidth=b0D CurrentUsage=b04 SlotLength=b04 "
-            "SlotID=w0102 SlotCharacteristics1=b0C SlotCharacteristics2=b03"},
-           {"slot of Length 12: Characteristics2 from the string set",
-            Structure(9, 0x0901, oldSlot, {"Slot7"}), "SlotDesignation=\"Slot7\" " + oldSlotFields + "b53"},
-           {"slot of Length 12 without strings",
-            Structure(9, 0x0901, oldSlot),
-            oldSlotFields + "b00",
-            {Missing("pSlot->bSlotDesignation")}},
-           {"on-board devices", Structure(10, 0x0A00, {0x83, 1, 0x05, 2}, {"Video", "LAN"}), videoLan},
-           {"on-board devices: an odd byte is no device",
-            Structure(10, 0x0A00, {0x83, 1, 0x05, 2, 0x87}, {"Video", "LAN"}), videoLan},
-           {"on-board devices: Length 5", Structure(10, 0x0A00, {0x83}, {"Video"}), ""},
-           {"on-board devices: description 0 leaves a gap",
-            Structure(10, 0x0A00, {0x83, 1, 0x85, 0, 0x87, 2}, {"Video", "SATA"}),
-            "OnBoardType0#=b83 Description0#=\"Video\" OnBoardType1#=b85 OnBoardType2#=b87 "
-            "Description2#=\"SATA\""},
-           {"on-board devices: missing description",
-            Structure(10, 0x0A00, {0x83, 3, 0x85, 1}, {"Video"}),
-            "OnBoardType0#=b83 OnBoardType1#=b85 Description1#=\"Video\"",
-            {Missing("pWalk->bDescription")}},
-           {"on-board devices: a Length past the copy",
-            Structure(10, 0x0A00, {0x83, 1, 0x85, 2}, {"A", "B"}, 0xFF),
-            "OnBoardType0#=b83 OnBoardType1#=b85 OnBoardType2#=b41 OnBoardType3#=b42",
-            {Missing("pWalk->bDescription"), Missing("pWalk->bDescription")}},
-           {"OEM strings", Structure(11, 0x0B00, {3}, {"one", "two", "three"}),
-            "NrStrings=b03 OEMString0#=\"one\" OEMString1#=\"two\" OEMString2#=\"three\""},
-           {"OEM strings: count 0", Structure(11, 0x0B00, {0}, {"one"}), "NrStrings=b00"},
-           {"configuration strings: a count past the string set", Structure(12, 0x0C00, {3}, {"one", "two"}),
-            "NrStrings=b03 ConfigurationString0#=\"one\" ConfigurationString1#=\"two\""},
-           {"configuration strings: bytes behind the count are no string numbers",
-            Structure(12, 0x0C00, {2, 9, 9, 9}, {"first", "second"}),
-            "NrStrings=b02 ConfigurationString0#=\"first\" ConfigurationString1#=\"second\""}});
+    Check(
+        {{port(1, 2),
+          "InternalDesignator=\"J1A1\" InternalType=b0B ExternalDesignator=\"USB1\" ExternalType=b1F "
+          "PortType=b10"},
+         {port(0, 3), "InternalType=b0B ExternalType=b1F PortType=b10",
+          Missing("pPort->b", "ExternalDesignator")},
+         {Structure(9, 0x0900, Cat({{1, 0xA6, 0x0D, 4, 4}, U16(0x0102), {0x0C, 0x03, 0, 0, 0x18, 0}}),
+                    {"PCIE1"}),
+          "SlotDesignation=\"PCIE1\" SlotType=bA6 SlotDataBusWidth=b0D CurrentUsage=b04 SlotLength=b04 "
+          "SlotID=w0102 SlotCharacteristics1=b0C SlotCharacteristics2=b03"},
+         {Structure(9, 0x0901, oldSlot, {"Slot7"}), "SlotDesignation=\"Slot7\" " + oldSlotFields + "b53"},
+         {Structure(9, 0x0901, oldSlot), oldSlotFields + "b00", Missing("pSlot->b", "SlotDesignation")},
+         {Structure(10, 0x0A00, {0x83, 1, 0x05, 2}, {"Video", "LAN"}), videoLan},
+         {Structure(10, 0x0A00, {0x83, 1, 0x05, 2, 0x87}, {"Video", "LAN"}), videoLan},
+         {Structure(10, 0x0A00, {0x83}, {"Video"}), ""},
+         {Structure(10, 0x0A00, {0x83, 1, 0x85, 0, 0x87, 2}, {"Video", "SATA"}),
+          "OnBoardType0#=b83 Description0#=\"Video\" OnBoardType1#=b85 OnBoardType2#=b87 "
+          "Description2#=\"SATA\""},
+         {Structure(10, 0x0A00, {0x83, 3, 0x85, 1}, {"Video"}),
+          "OnBoardType0#=b83 OnBoardType1#=b85 Description1#=\"Video\"", Missing("pWalk->b", "Description")},
+         {Structure(10, 0x0A00, {0x83, 1, 0x85, 2}, {"A", "B"}, 0xFF),
+          "OnBoardType0#=b83 OnBoardType1#=b85 OnBoardType2#=b41 OnBoardType3#=b42",
+          Missing("pWalk->b", "Description Description")},
+         {Structure(11, 0x0B00, {3}, {"one", "two", "three"}),
+          "NrStrings=b03 OEMString0#=\"one\" OEMString1#=\"two\" OEMString2#=\"three\""},
+         {Structure(11, 0x0B00, {0}, {"one"}), "NrStrings=b00"},
+         {Structure(12, 0x0C00, {3}, {"one", "two"}),
+          "NrStrings=b03 ConfigurationString0#=\"one\" ConfigurationString1#=\"two\""},
+         {Structure(12, 0x0C00, {2, 9, 9, 9}, {"first", "second"}),
+          "NrStrings=b02 ConfigurationString0#=\"first\" ConfigurationString1#=\"second\""}});
 }
 
 TEST(DecoderCases, MemoryArrayDeviceAndPowerSupply) {
@@ -412,39 +379,28 @@ TEST(DecoderCases, MemoryArrayDeviceAndPowerSupply) {
         "MaxPowerCapacity=w8000 Characteristics=w11A2 InputVoltageProbeHandle=w2700 "
         "CoolingDeviceHandle=wFFFF InputCurrentProbeHandle=w2702";
     Check(
-        {{"memory array", Structure(16, 0x1000, array),
-          arrayFields + "00400000 ErrorHandle=wFFFE NrDevices=w0004"},
-         {"memory array of the 2.7 layout: the extended capacity not decoded",
-          Structure(16, 0x1000, Cat({{3, 3, 6}, U32(0x80000000u), U16(0xFFFE), U16(4), U32(0), U32(1)})),
+        {{Structure(16, 0x1000, array), arrayFields + "00400000 ErrorHandle=wFFFE NrDevices=w0004"},
+         {Structure(16, 0x1000, Cat({{3, 3, 6}, U32(0x80000000u), U16(0xFFFE), U16(4), U32(0), U32(1)})),
           arrayFields + "80000000 ErrorHandle=wFFFE NrDevices=w0004"},
-         {"memory device of Length 21: bytes behind it are no string numbers",
-          Sized(17, device, 0x15, {"DIMM_A1", "BANK 0"}), device21 + locators + typeFields},
-         {"memory device of Length 22: Speed's high byte from the string set",
-          Sized(17, device, 0x16, {"DIMM_A1", "BANK 0"}), device21 + locators + typeFields + " Speed=w4460"},
-         {"memory device of Length 24", Sized(17, device, 0x18, all),
+         {Sized(17, device, 0x15, {"DIMM_A1", "BANK 0"}), device21 + locators + typeFields},
+         {Sized(17, device, 0x16, {"DIMM_A1", "BANK 0"}), device21 + locators + typeFields + " Speed=w4460"},
+         {Sized(17, device, 0x18, all),
           device21 + locators + typeFields + " Speed=w0960 Manufacturer=\"Samsung\""},
-         {"memory device of Length 27", Sized(17, device, 0x1B, all), full},
-         {"memory device of Length 40: nothing behind PartNumber", Sized(17, device, 0x28, all), full},
-         {"memory device: later strings 0 and missing",
-          laterStrings,
+         {Sized(17, device, 0x1B, all), full},
+         {Sized(17, device, 0x28, all), full},
+         {laterStrings,
           device21 + locators + typeFields + " Speed=w0960 AssetTag=\"Tag\" PartNumber=\"M393A\"",
-          {Missing("pPhysMemDevice->bSerialNumber")}},
-         {"memory device without strings",
-          Sized(17, device, 0x1B, {}),
-          device21 + typeFields + " Speed=w0960",
-          {Missing("pPhysMemDevice->bDeviceLocator"), Missing("pPhysMemDevice->bBankLocator"),
-           Missing("pPhysMemDevice->bManufacturer"), Missing("pPhysMemDevice->bSerialNumber"),
-           Missing("pPhysMemDevice->bAssetTag"), Missing("pPhysMemDevice->bPartNumber")}},
-         {"power supply",
-          Structure(39, 0x2700, Cat({{1, 1, 2, 3, 4, 5, 6, 7}, power}),
+          Missing("pPhysMemDevice->b", "SerialNumber")},
+         {Sized(17, device, 0x1B, {}), device21 + typeFields + " Speed=w0960",
+          Missing("pPhysMemDevice->b",
+                  "DeviceLocator BankLocator Manufacturer SerialNumber AssetTag PartNumber")},
+         {Structure(39, 0x2700, Cat({{1, 1, 2, 3, 4, 5, 6, 7}, power}),
                     {"PSU1", "Name", "Maker", "SN", "Tag", "PN", "A0"}),
           "PowerUnitGroup=b01 Location=\"PSU1\" DeviceName=\"Name\" Manufacturer=\"Maker\" "
           "SerialNumber=\"SN\" AssetTagNumber=\"Tag\" ModelPartNumber=\"PN\" RevisionLevel=\"A0\" " +
               powerNumbers},
-         {"power supply: strings 0 and a missing one",
-          Structure(39, 0x2700, Cat({{1, 1, 2, 0, 0, 0, 0, 0}, power}), {"PSU1"}),
-          "PowerUnitGroup=b01 Location=\"PSU1\" " + powerNumbers,
-          {Missing("pPowerSupply->bDeviceName")}}});
+         {Structure(39, 0x2700, Cat({{1, 1, 2, 0, 0, 0, 0, 0}, power}), {"PSU1"}),
+          "PowerUnitGroup=b01 Location=\"PSU1\" " + powerNumbers, Missing("pPowerSupply->b", "DeviceName")}});
 }
 
 TEST(DecoderCases, OemRangeAndSignatureTests) {
@@ -467,47 +423,42 @@ TEST(DecoderCases, OemRangeAndSignatureTests) {
     const Bytes board =
         Cat({U16(0x0102), U32(0xA1B2C3D4u), U16(0x0304), U16(0x0506), U16(0x0708), Bytes(4, 0x5A)});
     const Bytes ddc = Cat({{0x10, 0xAC}, U16(0xA0B1), U32(0x32313041), {17, 28, 0xEA}, Bytes(4, 0x5A)});
-    Check({{"alerting, Length 8", asf(128, 8), asf8},
-           {"alerting, Length 12 under type 129", asf(129, 0x0C),
+    Check({{asf(128, 8), asf8},
+           {asf(129, 0x0C),
             asf8 + " SlotNumber=b05 PCIBusNumber=b20 PCIDeviceNumber=b1F SlotCharacteristics1=b0C"},
-           {"alerting under type 255", asf(255, 8), asf8, {}, nullptr, 128},
-           {"alerting: system ID missing after the test",
-            asf(128, 8, {"Intel_ASF"}),
-            "Description=\"Intel_ASF\" StructureVersion=b01 Attributes=b11",
-            {Missing("pASF->bSystemID")}},
-           {"alerting of Length 10", asf(128, 0x0A), "refused"},
-           {"alerting under type 127", asf(0x7F, 8), "refused", {}, nullptr, 128},
-           {"alerting version 2", asfWith(5, 2), "refused"},
-           {"alerting version 0", asfWith(5, 0), "refused"},
-           {"alerting description number 2", asfWith(4, 2), "refused"},
-           {"alerting system ID number 3", asfWith(6, 3), "refused"},
-           {"alerting copy ending before the system ID", Cut(asf(128, 8), 6), "refused"},
-           {"AMT: flags keep their raw byte", Structure(130, 0x8200, amt),
+           {asf(255, 8), asf8, {}, nullptr, 128},
+           {asf(128, 8, {"Intel_ASF"}), "Description=\"Intel_ASF\" StructureVersion=b01 Attributes=b11",
+            Missing("pASF->b", "SystemID")},
+           {asf(128, 0x0A), "refused"},
+           {asf(0x7F, 8), "refused", {}, nullptr, 128},
+           {asfWith(5, 2), "refused"},
+           {asfWith(5, 0), "refused"},
+           {asfWith(4, 2), "refused"},
+           {asfWith(6, 3), "refused"},
+           {Cut(asf(128, 8), 6), "refused"},
+           {Structure(130, 0x8200, amt),
             "AmtSignature=d544D4124 AmtSupported=fFF AmtEnabled=f01 IDEREnabled=f00 SOLEnabled=f00 "
             "NetworkEnabled=f02 ExtendedData=bA5 OEMCapabilities1=bAF OEMCapabilities2=b02 "
             "OEMCapabilities3=bC0 OEMCapabilities4=b00 Reserved=w0201"},
-           {"AMT of Length 21", Structure(130, 0x8200, Cat({amt, {0}})), "refused"},
-           {"AMT of Length 19", Structure(130, 0x8200, Cut(amt, amt.size() - 1)), "refused"},
-           {"AMT under type 131", Structure(131, 0x8200, amt), "refused", {}, nullptr, 130},
-           {"AMT signature \"$aMT\"", amtLower, "refused"},
-           {"AMT copy ending inside the signature", Cut(Structure(130, 0x8200, amt), 7), "refused"},
-           {"board ID", Structure(176, 0xB000, board, {}, 0x10),
+           {Structure(130, 0x8200, Cat({amt, {0}})), "refused"},
+           {Structure(130, 0x8200, Cut(amt, amt.size() - 1)), "refused"},
+           {Structure(131, 0x8200, amt), "refused", {}, nullptr, 130},
+           {amtLower, "refused"},
+           {Cut(Structure(130, 0x8200, amt), 7), "refused"},
+           {Structure(176, 0xB000, board, {}, 0x10),
             "BoardHWConfig=w0102 OMFBoardID=dA1B2C3D4 BoardHWGS=w0304 BoardHWVariante=w0506 "
             "ChassisGeometry=w0708"},
-           {"board ID of Length 15", Structure(176, 0xB000, board, {}, 0x0F), "refused"},
-           {"board ID of Length 17", Structure(176, 0xB000, board, {}, 0x11), "refused"},
-           {"DDC", Structure(186, 0xBA00, ddc, {}, 0x0F),
+           {Structure(176, 0xB000, board, {}, 0x0F), "refused"},
+           {Structure(176, 0xB000, board, {}, 0x11), "refused"},
+           {Structure(186, 0xBA00, ddc, {}, 0x0F),
             "ManufacturerCode=wAC10 ProductCode=wA0B1 SerialNumber=d32313041 WeekOfManufacture=b11 "
             "YearOfManufacture=b1C DPMS=bEA"},
-           {"DDC of Length 14", Structure(186, 0xBA00, ddc, {}, 0x0E), "refused"},
-           {"DDC of Length 16", Structure(186, 0xBA00, ddc, {}, 0x10), "refused"},
-           {"BIOS identification", Structure(188, 0xBC00, {'8', '8', '1', '$'}),
-            "MagicBiosIdentifier=d24313838"},
-           {"BIOS identification of another layout",
-            Structure(188, 0xBC00, Cat({U32(0x80000000u), Bytes(200, 1)})), "MagicBiosIdentifier=d80000000"},
-           {"BIOS identification of Length 4: the string set as it stands",
-            Structure(188, 0xBC00, {}, {"ABC"}), "MagicBiosIdentifier=d00434241"},
-           {"BIOS identification of Length 4 without strings", Structure(188, 0xBC00, {}), ""}});
+           {Structure(186, 0xBA00, ddc, {}, 0x0E), "refused"},
+           {Structure(186, 0xBA00, ddc, {}, 0x10), "refused"},
+           {Structure(188, 0xBC00, {'8', '8', '1', '$'}), "MagicBiosIdentifier=d24313838"},
+           {Structure(188, 0xBC00, Cat({U32(0x80000000u), Bytes(200, 1)})), "MagicBiosIdentifier=d80000000"},
+           {Structure(188, 0xBC00, {}, {"ABC"}), "MagicBiosIdentifier=d00434241"},
+           {Structure(188, 0xBC00, {}), ""}});
 }
 
 // A failing append becomes the result; the attributes behind it are still

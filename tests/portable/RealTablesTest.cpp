@@ -52,46 +52,44 @@ std::vector<Block> ReadDmidecode(const std::string& path) {
     return blocks;
 }
 
-// How dmidecode shows a value.
-enum class Shown { Text, Hex4, Hex8, Decimal, Mhz, Ns, MtS, Height, Cords };
-
+// dmidecode's keys of a type and how it shows their values: a string
+// (nullptr), or a format for the number with the text it shows for 0.
 struct Compared {
     uint8_t type;
-    Shown shown;
+    const char* form;
     const char* keys;
 };
 
-// dmidecode's keys of each type, each with how dmidecode shows its value;
 // "Key=Attribute" where the attribute is not the key without its spaces.
 const Compared kCompared[] = {
-    {0, Shown::Text, "Vendor, Version, Release Date"},
-    {1, Shown::Text, "Manufacturer, Product Name, Version, Serial Number, SKU Number, Family"},
-    {2, Shown::Text,
+    {0, nullptr, "Vendor, Version, Release Date"},
+    {1, nullptr, "Manufacturer, Product Name, Version, Serial Number, SKU Number, Family"},
+    {2, nullptr,
      "Manufacturer, Product Name=Product, Version, Serial Number, Asset Tag, Location In Chassis=Location"},
-    {2, Shown::Hex4, "Chassis Handle"},
-    {2, Shown::Decimal, "Contained Object Handles=NrContainedObjHandles"},
-    {3, Shown::Text, "Manufacturer, Version, Serial Number, Asset Tag"},
-    {3, Shown::Hex8, "OEM Information=OEMDefined"},
-    {3, Shown::Height, "Height"},
-    {3, Shown::Cords, "Number Of Power Cords=NrPowerCords"},
-    {3, Shown::Decimal, "Contained Elements=NrContainedElements"},
-    {4, Shown::Text,
+    {2, "0x%04X", "Chassis Handle"},
+    {2, "%u", "Contained Object Handles=NrContainedObjHandles"},
+    {3, nullptr, "Manufacturer, Version, Serial Number, Asset Tag"},
+    {3, "0x%08X", "OEM Information=OEMDefined"},
+    {3, "%u U|Unspecified", "Height"},
+    {3, "%u|Unspecified", "Number Of Power Cords=NrPowerCords"},
+    {3, "%u", "Contained Elements=NrContainedElements"},
+    {4, nullptr,
      "Socket Designation, Manufacturer=ProcessorManufacturer, Version=ProcessorVersion, Serial Number, Asset "
      "Tag, Part Number"},
-    {4, Shown::Mhz, "External Clock, Max Speed, Current Speed"},
-    {4, Shown::Hex4, "L1 Cache Handle, L2 Cache Handle, L3 Cache Handle"},
-    {5, Shown::Decimal, "Associated Memory Slots=NrSlots"},
-    {6, Shown::Text, "Socket Designation"},
-    {6, Shown::Ns, "Current Speed"},
-    {7, Shown::Text, "Socket Designation"},
-    {7, Shown::Ns, "Speed"},
-    {8, Shown::Text,
+    {4, "%u MHz|Unknown", "External Clock, Max Speed, Current Speed"},
+    {4, "0x%04X", "L1 Cache Handle, L2 Cache Handle, L3 Cache Handle"},
+    {5, "%u", "Associated Memory Slots=NrSlots"},
+    {6, nullptr, "Socket Designation"},
+    {6, "%u ns|Unknown", "Current Speed"},
+    {7, nullptr, "Socket Designation"},
+    {7, "%u ns|Unknown", "Speed"},
+    {8, nullptr,
      "Internal Reference Designator=InternalDesignator, External Reference Designator=ExternalDesignator"},
-    {9, Shown::Text, "Designation=SlotDesignation"},
-    {16, Shown::Decimal, "Number Of Devices=NrDevices"},
-    {17, Shown::Text, "Locator=DeviceLocator, Bank Locator, Manufacturer, Serial Number, Part Number"},
-    {17, Shown::MtS, "Speed"},
-    {39, Shown::Text, "Location, Name=DeviceName, Manufacturer, Serial Number"}};
+    {9, nullptr, "Designation=SlotDesignation"},
+    {16, "%u", "Number Of Devices=NrDevices"},
+    {17, nullptr, "Locator=DeviceLocator, Bank Locator, Manufacturer, Serial Number, Part Number"},
+    {17, "%u MT/s|Unknown", "Speed"},
+    {39, nullptr, "Location, Name=DeviceName, Manufacturer, Serial Number"}};
 
 // dmidecode shows control characters as '.'.
 std::string Printed(std::string s) {
@@ -106,31 +104,12 @@ std::string Hex(const char* format, uint32_t v) {
     return text;
 }
 
-// The text dmidecode shows for `v`; empty when it is not comparable.
-std::string AsShown(Shown shown, uint32_t v) {
-    const auto unit = [v](const char* suffix, const char* zero) {
-        return v == 0 ? std::string(zero) : std::to_string(v) + suffix;
-    };
-    switch (shown) {
-    case Shown::Hex4:
-        return Hex("0x%04X", v);
-    case Shown::Hex8:
-        return Hex("0x%08X", v);
-    case Shown::Decimal:
-        return std::to_string(v);
-    case Shown::Mhz:
-        return unit(" MHz", "Unknown");
-    case Shown::Ns:
-        return unit(" ns", "Unknown");
-    case Shown::MtS:
-        return v == 0xFFFF ? "" : unit(" MT/s", "Unknown"); // 0xFFFF: the extended speed is shown
-    case Shown::Height:
-        return unit(" U", "Unspecified");
-    case Shown::Cords:
-        return unit("", "Unspecified");
-    default:
-        return "";
-    }
+// The text dmidecode shows for `v`; empty when not comparable (0xFFFF in a
+// unit: dmidecode shows the extended field then).
+std::string AsShown(const std::string& form, uint32_t v) {
+    const size_t bar = form.find('|');
+    if (bar != std::string::npos && (v == 0 || v == 0xFFFF)) return v == 0 ? form.substr(bar + 1) : "";
+    return Hex(form.substr(0, bar).c_str(), v);
 }
 
 // "8 GB", "512 MB", "No Module Installed" in kB; -1 when not a size.
@@ -164,15 +143,15 @@ size_t Compare(const CCVSmBiosItem& d, const RecordingSink& s, const Block& b) {
             attribute.erase(std::remove(attribute.begin(), attribute.end(), ' '), attribute.end());
             if (b.values.count(key) == 0) continue;
             const std::string shown = b.One(key);
-            if (c.shown == Shown::Text) {
+            if (c.form == nullptr) {
                 if (s.Has(attribute))
                     EXPECT_EQ(Printed(s.Get(attribute).text), shown) << attribute;
                 else
                     EXPECT_TRUE(shown == "Not Specified" || shown == "<BAD INDEX>")
                         << attribute << ": " << shown;
             } else if (s.Has(attribute)) {
-                const std::string ours = AsShown(c.shown, s.Get(attribute).number);
-                if (ours.empty() || (c.shown == Shown::Hex4 && shown.rfind("0x", 0) != 0)) continue;
+                const std::string ours = AsShown(c.form, s.Get(attribute).number);
+                if (ours.empty() || (c.form[0] == '0' && shown.rfind("0x", 0) != 0)) continue;
                 EXPECT_EQ(ours, shown) << attribute;
             }
             ++compared;

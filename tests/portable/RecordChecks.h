@@ -38,41 +38,26 @@ inline std::unique_ptr<CCVSmBiosItem> DecoderFor(uint8_t type) {
     return dispatcher.Dispatch(type);
 }
 
-// The record from attribute `from` on as one line of "Name=value": b12 (UI1),
-// w1234 (UI2), d12345678 (UI4), f01 (Bool), "text", null, [0102] (bytes).
-// A name formed at run time ends in '#'.
-inline std::string Line(const RecordingSink& sink, size_t from = 0) {
+// The record as one line of "Name=value": b12 (UI1), w1234 (UI2), d12345678
+// (UI4), f01 (Bool), "text", null, [0102] (bytes). A name formed at run time
+// ends in '#'.
+inline std::string Line(const RecordingSink& sink) {
     std::string out;
-    char v[16];
-    for (size_t i = from; i < sink.attributes.size(); ++i) {
-        const RecordedAttribute& a = sink.attributes[i];
-        out += (out.empty() ? "" : " ") + a.name + (a.numbered ? "#=" : "=");
-        switch (a.type) {
-        case ValueType::UI1:
-        case ValueType::Bool:
+    for (const RecordedAttribute& a : sink.attributes) {
+        char v[16] = "";
+        if (a.type == ValueType::UI1 || a.type == ValueType::Bool)
             std::snprintf(v, sizeof v, "%c%02X", a.type == ValueType::Bool ? 'f' : 'b', a.number);
+        else if (a.type == ValueType::UI2 || a.type == ValueType::UI4)
+            std::snprintf(v, sizeof v, a.type == ValueType::UI2 ? "w%04X" : "d%08X", a.number);
+        out += (out.empty() ? "" : " ") + a.name + (a.numbered ? "#=" : "=") + v;
+        if (a.type == ValueType::Text) out += a.nullText ? "null" : "\"" + a.text + "\"";
+        if (a.type != ValueType::Bytes) continue;
+        out += "[";
+        for (uint8_t b : a.bytes) {
+            std::snprintf(v, sizeof v, "%02X", b);
             out += v;
-            break;
-        case ValueType::UI2:
-            std::snprintf(v, sizeof v, "w%04X", a.number);
-            out += v;
-            break;
-        case ValueType::UI4:
-            std::snprintf(v, sizeof v, "d%08X", a.number);
-            out += v;
-            break;
-        case ValueType::Text:
-            out += a.nullText ? "null" : "\"" + a.text + "\"";
-            break;
-        case ValueType::Bytes:
-            out += "[";
-            for (uint8_t b : a.bytes) {
-                std::snprintf(v, sizeof v, "%02X", b);
-                out += v;
-            }
-            out += "]";
-            break;
         }
+        out += "]";
     }
     return out;
 }
