@@ -29,25 +29,14 @@ public:
         FUZZ_CHECK(name != nullptr);
         const unsigned long nameLength = FuzzTouchString(name);
         FUZZ_CHECK(nameLength > 0 && nameLength <= kLongestName);
-        switch (value.type) {
-        case ValueType::UI1:
-        case ValueType::Bool:
-            FUZZ_CHECK(value.number <= 0xFFu);
-            break;
-        case ValueType::UI2:
-            FUZZ_CHECK(value.number <= 0xFFFFu);
-            break;
-        case ValueType::UI4:
-            break;
-        case ValueType::Text: // a null text becomes a null BSTR; anything else is widened in full
-            if (value.text != nullptr) FuzzTouchString(value.text);
-            break;
-        case ValueType::Bytes:
+        FUZZ_CHECK(value.type <= ValueType::Bool);
+        const bool byte = value.type == ValueType::UI1 || value.type == ValueType::Bool;
+        FUZZ_CHECK(value.number <= (byte ? 0xFFu : value.type == ValueType::UI2 ? 0xFFFFu : 0xFFFFFFFFu));
+        // A null text becomes a null BSTR; anything else is widened in full.
+        if (value.type == ValueType::Text && value.text != nullptr) FuzzTouchString(value.text);
+        if (value.type == ValueType::Bytes) {
             FUZZ_CHECK(value.count == 0 || value.bytes != nullptr);
             Keep(value.bytes, value.count);
-            break;
-        default:
-            FUZZ_CHECK(!"value type outside the record's types");
         }
         if (count < 3) header[count] = std::string(name) + "=" + std::to_string(value.number);
         ++count;
