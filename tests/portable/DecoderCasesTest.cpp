@@ -45,18 +45,18 @@ void Check(const std::vector<Case>& cases) {
         TraceRecorder::Clear();
         const AppendResult result = decoder->Decode(sink);
 
-        // The frame's records: Enter, then the Leave record with the result.
+        // Every record but the errors and the internal ones: Enter, then Leave with the result.
         const auto& records = TraceRecorder::Records();
-        std::string frame = decoder->Scope();
-        for (const TraceRecord& r : records)
-            if (r.level != 1 && r.level != 4) // neither an error nor an internal record
-                frame += "\n" + std::to_string(r.level) + "|" + r.scope + "|" + r.category + "|" + r.text +
-                         "|" + r.details;
+        const std::string scope = decoder->Scope();
         const bool refused = c.body == "refused";
-        EXPECT_EQ(frame, decoder->Scope() + ("\n3|" + std::string(decoder->Scope())) +
-                             "|Enter|Method GetTypeInstanceData has been entered.|\n3|" + decoder->Scope() +
+        std::string frame;
+        for (const TraceRecord& r : records)
+            if (r.level != 1 && r.level != 4)
+                frame += std::to_string(r.level) + "|" + r.scope + "|" + r.category + "|" + r.text + "|" +
+                         r.details + "\n";
+        EXPECT_EQ(frame, "3|" + scope + "|Enter|Method GetTypeInstanceData has been entered.|\n3|" + scope +
                              "|Leave|Method GetTypeInstanceData has been left.|hRes: " +
-                             (refused ? "E_FAIL" : "0x0"));
+                             (refused ? "E_FAIL\n" : "0x0\n"));
         EXPECT_EQ(result, refused ? CCVSmBiosItem::kRefused : 0);
         if (refused) {
             EXPECT_TRUE(sink.attributes.empty());
@@ -67,7 +67,7 @@ void Check(const std::vector<Case>& cases) {
         std::snprintf(header, sizeof header, "Type=b%02X Length=b%02X Handle=w%04X", c.bytes[0], c.bytes[1],
                       c.bytes[2] | c.bytes[3] << 8);
         EXPECT_EQ(Line(sink), header + (c.body.empty() ? "" : " " + c.body));
-        EXPECT_EQ(Errors(decoder->Scope()), c.errors);
+        EXPECT_EQ(Errors(scope), c.errors);
         if (c.internal != nullptr || (c.bytes[0] != 2 && c.bytes[0] != 3))
             EXPECT_EQ(Internal(), c.internal ? c.internal : "");
     }
