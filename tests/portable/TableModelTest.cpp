@@ -93,12 +93,12 @@ TEST(SmBiosItem, CopiesAreBoundedAndOwnTheirStrings) {
 
     // A smaller structure loaded into the larger copy keeps its own bounds:
     // its string ends at the copy's end, not in the old bytes.
-    const Bytes small = {11, 5, 0x01, 0x0B, 1, 'x', 'y'};
+    const Bytes small = {11, 5, 0x01, 0x0B, 1, 'x', 'y', 'z'};
     CCSmBiosItem reused;
     reused.Load(s.data(), static_cast<uint32_t>(s.size()));
     reused.Load(small.data(), static_cast<uint32_t>(small.size()));
     ASSERT_EQ(reused.Strings().size(), 1u);
-    EXPECT_STREQ(reused.StringNumber(1), "xy");
+    EXPECT_STREQ(reused.StringNumber(1), "xyz");
     EXPECT_FALSE(reused.Read(static_cast<uint32_t>(small.size()), 1, v));
 
     // Copies and moves keep strings pointing into their own bytes.
