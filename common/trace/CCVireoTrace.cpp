@@ -55,8 +55,9 @@ size_t NarrowLatin1(const wchar_t* in, char* out, size_t outChars) {
 } // namespace
 
 CCVireoTrace::CCVireoTrace(const char* keyTemplate, DWORD flags, const char* semaphorePrefix,
-                           const char* baseKeyPath, CCVireoTrace** exportSlot)
-    : exportSlot_(exportSlot) {
+                           const char* baseKeyPath, CCVireoTrace** exportSlot,
+                           std::atomic<unsigned>* threshold)
+    : exportSlot_(exportSlot), threshold_(threshold) {
     buffer_ = static_cast<char*>(std::malloc(kInitialBuffer));
     bufferSize_ = buffer_ ? kInitialBuffer : 0;
     if (semaphorePrefix) lstrcpynA(semaphorePrefix_, semaphorePrefix, static_cast<int>(kNameChars));
@@ -65,6 +66,8 @@ CCVireoTrace::CCVireoTrace(const char* keyTemplate, DWORD flags, const char* sem
 
 CCVireoTrace::~CCVireoTrace() {
     enabled_.store(false, std::memory_order_relaxed);
+    // Statements of static destructors that run later find tracing off.
+    PublishThreshold();
     UniqueHandle semaphore(semaphore_.exchange(nullptr));
     std::free(buffer_);
     buffer_ = nullptr;
@@ -88,6 +91,7 @@ void CCVireoTrace::TraceV(unsigned level, const char* scope, const char* categor
     used_ = 0;
     if (!AppendHeader(level, scope, category, text) || !AppendDetails(details, args)) {
         enabled_.store(false, std::memory_order_relaxed);
+        PublishThreshold();
         Append(kAllocationFailed, sizeof kAllocationFailed - 1);
         LeaveSemaphore();
         return;

@@ -48,8 +48,10 @@ public:
     // Builds the object and configures it at once (registry or host object).
     // `exportSlot` is this module's exported "gg_ptrc" slot; the object stores
     // its own address there when it does not join a host object. Null: no slot.
+    // `threshold`, when given, is kept at one more than the level this object
+    // records (0 while it is off): the binary's inline Trace() gate.
     CCVireoTrace(const char* keyTemplate, DWORD flags, const char* semaphorePrefix, const char* baseKeyPath,
-                 CCVireoTrace** exportSlot = nullptr);
+                 CCVireoTrace** exportSlot = nullptr, std::atomic<unsigned>* threshold = nullptr);
     ~CCVireoTrace();
     CCVireoTrace(const CCVireoTrace&) = delete;
     CCVireoTrace& operator=(const CCVireoTrace&) = delete;
@@ -96,6 +98,7 @@ public:
 
 private:
     void Reset();
+    void PublishThreshold();
     void CaptureModuleName();
     void ExpandKeyPath(const char* path, char* out, size_t outChars);
     void ReadTraceFile(HKEY key);
@@ -140,4 +143,6 @@ private:
     char* buffer_ = nullptr;
     size_t bufferSize_ = 0;
     size_t used_ = 0;
+
+    std::atomic<unsigned>* threshold_ = nullptr;
 };

@@ -9,6 +9,9 @@ extern "C" {
 __declspec(dllexport) CCVireoTrace* gg_ptrc = nullptr;
 }
 
+// Constant-initialised, so valid before the trace object below is built.
+std::atomic<unsigned> g_traceThreshold{0};
+
 namespace {
 
 // Priority 101 comes before every static object without a priority, in any
@@ -17,7 +20,7 @@ CCVireoTrace g_moduleTrace
     __attribute__((init_priority(101))) ("%ModuleName%\\%ModuleVersion%",
                                          CCVireoTrace::FlagReserved | CCVireoTrace::FlagTraceValueDecides,
                                          "CCVireoTrace_PID_", "Software\\Quarnex\\Common\\Tracing\\",
-                                         &gg_ptrc);
+                                         &gg_ptrc, &g_traceThreshold);
 
 } // namespace
 
@@ -25,20 +28,10 @@ CCVireoTrace& ModuleTraceObject() {
     return g_moduleTrace;
 }
 
-bool TraceWanted(unsigned level) {
-    return g_moduleTrace.Wanted(level);
-}
-
-void Trace(unsigned level, const char* scope, const char* category, const char* text, const char* details,
-           ...) {
-    if (!g_moduleTrace.Wanted(level)) return;
+void TraceWrite(unsigned level, const char* scope, const char* category, const char* text,
+                const char* details, ...) {
     va_list args;
     va_start(args, details);
     g_moduleTrace.TraceV(level, scope, category, text, details, args);
     va_end(args);
-}
-
-void TraceV(unsigned level, const char* scope, const char* category, const char* text, const char* details,
-            va_list args) {
-    g_moduleTrace.TraceV(level, scope, category, text, details, args);
 }

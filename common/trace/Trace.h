@@ -11,16 +11,37 @@
 // native test build to an in-memory recorder.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 
 namespace TraceLevel {
 enum : unsigned { Error = 1, Warning = 2, Info = 3, Verbose = 4, InfoCC = 5, VerboseCC = 6 };
 }
 
-// Cheap check made before any formatting work; false while tracing is off.
-bool TraceWanted(unsigned level);
+// One more than the highest level the binary's trace object records; 0 while
+// tracing is off. The trace object keeps it current, so that a statement whose
+// record is not wanted costs one load and one compare, inline.
+extern std::atomic<unsigned> g_traceThreshold;
 
+// Cheap check made before any formatting work; false while tracing is off.
+inline bool TraceWanted(unsigned level) {
+    return level < g_traceThreshold.load(std::memory_order_relaxed);
+}
+
+// Formats and writes one record; reached only when TraceWanted(level).
+void TraceWrite(unsigned level, const char* scope, const char* category, const char* text,
+                const char* details, ...);
+
+#if defined(KORVIX_TRACE_OUT_OF_LINE)
+// Builds that want the compiler to check every details format against its
+// arguments (the fuzz build), and the benchmark of the out-of-line call,
+// declare the entry point as a plain function.
 void Trace(unsigned level, const char* scope, const char* category, const char* text, const char* details,
-           ...);
-void TraceV(unsigned level, const char* scope, const char* category, const char* text, const char* details,
-            va_list args);
+           ...) __attribute__((format(printf, 5, 6)));
+#else
+template <typename... Args>
+inline void Trace(unsigned level, const char* scope, const char* category, const char* text,
+                  const char* details, Args... args) {
+    if (TraceWanted(level)) TraceWrite(level, scope, category, text, details, args...);
+}
+#endif

@@ -2,6 +2,7 @@
 // reading the module's own registry key; configuration in code.
 #include "CCVireoTrace.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -82,7 +83,19 @@ void CCVireoTrace::Reset() {
     lstrcpynW(fileName_, kDefaultFile, static_cast<int>(kNameChars));
 }
 
+void CCVireoTrace::PublishThreshold() {
+    if (threshold_ == nullptr) return;
+    unsigned value = 0;
+    if (Enabled()) value = level_ < UINT_MAX ? level_ + 1 : UINT_MAX;
+    threshold_->store(value, std::memory_order_relaxed);
+}
+
 void CCVireoTrace::Configure(const char* keyTemplate, DWORD flags, const char* baseKeyPath) {
+    // Every way out of here leaves the gate matching the new configuration.
+    struct Publish {
+        CCVireoTrace* self;
+        ~Publish() { self->PublishThreshold(); }
+    } publish{this};
     std::snprintf(keyPath_, sizeof keyPath_, "%s%s", baseKeyPath, keyTemplate);
     if (Enabled()) return;
     Reset();
@@ -179,6 +192,7 @@ bool CCVireoTrace::AttachToProcessTrace(const char* exportName, CCVireoTrace* se
     self->timeLimit_ = host->timeLimit_;
     self->deadline_ = host->deadline_;
     self->enabled_.store(true, std::memory_order_relaxed);
+    self->PublishThreshold();
     return true;
 }
 
@@ -196,6 +210,7 @@ void CCVireoTrace::Apply(const Settings& settings) {
     moduleColumn_ = settings.moduleColumn;
     if (moduleColumn_) CaptureModuleName();
     enabled_.store(settings.enabled, std::memory_order_relaxed);
+    PublishThreshold();
 }
 
 HMODULE CCVireoTrace::GetModuleHandleRaw() {

@@ -1,5 +1,6 @@
 #include "FuzzSupport.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -93,23 +94,14 @@ AppendResult DecodeChecked(const CCVSmBiosItem& decoder) {
     return result;
 }
 
-// The trace entry point of the fuzz build: every record is formatted as the
+// The trace entry points of the fuzz build: every record is formatted as the
 // trace object would format it (so that a details format and its arguments
-// must agree) and then dropped, so that memory does not grow over a run.
-bool TraceWanted(unsigned) {
-    return true;
-}
-
-void Trace(unsigned level, const char* scope, const char* category, const char* text, const char* details,
-           ...) {
-    va_list args;
-    va_start(args, details);
-    TraceV(level, scope, category, text, details, args);
-    va_end(args);
-}
-
-void TraceV(unsigned level, const char* scope, const char* category, const char* text, const char* details,
-            va_list args) {
+// must agree) and then dropped, so that memory does not grow over a run. The
+// libraries call Trace out of line in the fuzz build (TraceFormatCheck.h) and
+// TraceWrite in the native one.
+namespace {
+void FormatRecord(unsigned level, const char* scope, const char* category, const char* text,
+                  const char* details, va_list args) {
     FUZZ_CHECK(level >= TraceLevel::Error && level <= TraceLevel::VerboseCC);
     FUZZ_CHECK(scope != nullptr && category != nullptr && text != nullptr && details != nullptr);
     FuzzTouchString(scope);
@@ -119,4 +111,23 @@ void TraceV(unsigned level, const char* scope, const char* category, const char*
     // string argument to its end.
     char buffer[1024];
     FUZZ_CHECK(std::vsnprintf(buffer, sizeof buffer, details, args) >= 0);
+}
+} // namespace
+
+std::atomic<unsigned> g_traceThreshold{UINT_MAX};
+
+void Trace(unsigned level, const char* scope, const char* category, const char* text, const char* details,
+           ...) {
+    va_list args;
+    va_start(args, details);
+    FormatRecord(level, scope, category, text, details, args);
+    va_end(args);
+}
+
+void TraceWrite(unsigned level, const char* scope, const char* category, const char* text,
+                const char* details, ...) {
+    va_list args;
+    va_start(args, details);
+    FormatRecord(level, scope, category, text, details, args);
+    va_end(args);
 }
