@@ -73,11 +73,11 @@ void Check(const std::vector<Case>& cases) {
     }
 }
 
-Bytes Bios(int length, std::initializer_list<std::string> strings = {"Vendor", "1.0", "01/02/2020"}) {
+Bytes Bios(int length) {
     Bytes body = Cat({{1, 2}, U16(0xE800), {3, 0x3F}, {0x80, 0x98, 0x0B, 0x7F, 0, 0, 0, 0}});
     for (uint8_t i = 0; body.size() + 4 < static_cast<size_t>(length); ++i)
         body.push_back(0xA0 + i);
-    return Structure(0, 0, body, strings);
+    return Structure(0, 0, body, {"Vendor", "1.0", "01/02/2020"});
 }
 const std::string kBios18 = "Vendor=\"Vendor\" Version=\"1.0\" StartingAddrSegment=wE800 "
                             "ReleaseDate=\"01/02/2020\" ROMSize=b3F Characteristics=\"7F0B9880\"";
