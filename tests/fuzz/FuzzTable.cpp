@@ -9,14 +9,9 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <vector>
 
-#include "AnyDecoder.h"
-#include "FuzzCheck.h"
-#include "FuzzTargets.h"
-#include "TouchingSink.h"
-#include "core/SmBiosTable.h"
+#include "FuzzSupport.h"
 #include "core/TypeDispatcher.h"
 
 namespace {
@@ -33,6 +28,10 @@ struct Expected {
     uint8_t type;
     uint16_t handle;
 };
+
+bool ByType(const Expected& a, const Expected& b) {
+    return a.type < b.type;
+}
 
 // The layout rule on its own: a structure whose header starts at p ends with
 // the first two consecutive NUL bytes at or behind p + Length. The walk stops
@@ -60,15 +59,12 @@ uint16_t CopiedHandle(const Expected& e) {
     return e.length >= 4 ? e.handle : 0;
 }
 
-bool Holds(const CCSmBiosItem& item, const uint8_t* data, const Expected& e) {
-    return item.Size() == e.length && std::memcmp(item.Data(), data + e.offset, e.length) == 0;
-}
-
 // Loaded into an instance before a lookup that must fail, which has to leave
 // the instance as it was.
 const uint8_t kSentinel[] = {0xEE, 4, 0xAD, 0xDE, 0, 0};
-void Preload(CCSmBiosItem& item) {
+CCSmBiosItem& Preload(CCSmBiosItem& item) {
     item.Load(kSentinel, sizeof kSentinel);
+    return item;
 }
 bool Untouched(const CCSmBiosItem& item) {
     return item.Size() == sizeof kSentinel && std::memcmp(item.Data(), kSentinel, sizeof kSentinel) == 0;
@@ -79,6 +75,10 @@ uint32_t Mix(const uint8_t* p, uint32_t n) {
     for (uint32_t i = 0; i < n; ++i)
         h = (h ^ p[i]) * 16777619u;
     return h;
+}
+
+std::unique_ptr<CCVSmBiosItem> SomeDecoder(uint32_t h) {
+    return AnyDecoder(kDecodedTypes[h % sizeof kDecodedTypes]);
 }
 
 // Decodes what a driver emits and counts it since the last Prepare.
@@ -96,12 +96,10 @@ public:
 
 class TableRun {
 public:
-    TableRun(const uint8_t* data, size_t size) : data_(data), size_(size) {
-        walk_ = ReferenceWalk(data, size);
+    TableRun(const uint8_t* data, size_t size) : data_(data), size_(size), walk_(ReferenceWalk(data, size)) {
         for (const Expected& e : walk_)
             if (e.type != kEndOfTable) byType_.push_back(e);
-        std::stable_sort(byType_.begin(), byType_.end(),
-                         [](const Expected& a, const Expected& b) { return a.type < b.type; });
+        std::stable_sort(byType_.begin(), byType_.end(), ByType);
         refused_.assign(byType_.size(), false);
     }
 
@@ -110,23 +108,15 @@ public:
         // past the end of the table.
         uint8_t* buffer = new uint8_t[size_];
         if (size_ > 0) std::memcpy(buffer, data_, size_);
-        table_.Attach(buffer, static_cast<uint32_t>(size_));
-        FUZZ_CHECK(table_.Buffer() == buffer && table_.Size() == size_);
-        FUZZ_CHECK(table_.Count() == byType_.size());
-
+        Attach(buffer);
         ByIndex();
-        ByType();
-        ByHandle();
+        ByTypeAndHandle();
         Drivers();
-
         // Attaching the buffer that is attached already indexes it anew and
         // must not free it.
-        table_.Attach(buffer, static_cast<uint32_t>(size_));
-        FUZZ_CHECK(table_.Buffer() == buffer && table_.Count() == byType_.size());
-        if (!byType_.empty()) {
-            CCSmBiosItem item;
-            FUZZ_CHECK(table_.GetByIndex(0, item) && Holds(item, data_, byType_[0]));
-        }
+        Attach(buffer);
+        CCSmBiosItem item;
+        if (!byType_.empty()) FUZZ_CHECK(table_.GetByIndex(0, item) && Holds(item, byType_[0]));
 
         uint8_t* back = nullptr;
         uint32_t backSize = 0;
@@ -139,34 +129,37 @@ public:
     }
 
 private:
+    void Attach(uint8_t* buffer) {
+        table_.Attach(buffer, static_cast<uint32_t>(size_));
+        FUZZ_CHECK(table_.Buffer() == buffer && table_.Size() == size_ && table_.Count() == byType_.size());
+    }
+
+    bool Holds(const CCSmBiosItem& item, const Expected& e) const {
+        return item.Size() == e.length && std::memcmp(item.Data(), data_ + e.offset, e.length) == 0;
+    }
+
     // Positions 0 to Count()+2: the entries in type order, then nothing. Each
     // structure is decoded here; the other lookups return the same bytes.
     void ByIndex() {
         const uint32_t count = table_.Count();
-        for (uint32_t i = 0; i < count + 3; ++i) {
-            if (i >= count) {
-                CCSmBiosItem item;
-                Preload(item);
-                FUZZ_CHECK(!table_.GetByIndex(i, item) && Untouched(item));
-                continue;
-            }
-            const Expected& e = byType_[i];
-            std::unique_ptr<CCVSmBiosItem> decoder = AnyDecoder(e.type);
-            if (!decoder) {
-                // A type without a decoder still goes through one decoder
-                // class: none may depend on the Type byte for its safety.
-                decoder = AnyDecoder(kDecodedTypes[Mix(data_ + e.offset, e.length) % sizeof kDecodedTypes]);
-                FUZZ_CHECK(table_.GetByIndex(i, *decoder) && Holds(*decoder, data_, e));
-                DecodeChecked(*decoder);
-                continue;
-            }
-            FUZZ_CHECK(table_.GetByIndex(i, *decoder) && Holds(*decoder, data_, e));
-            refused_[i] = DecodeChecked(*decoder) == CCVSmBiosItem::kRefused;
-            DecodeVariants(e, *decoder);
-        }
         CCSmBiosItem item;
-        Preload(item);
-        FUZZ_CHECK(!table_.GetByIndex(0xFFFFFFFFu, item) && Untouched(item));
+        for (uint32_t i = count; i < count + 3; ++i)
+            FUZZ_CHECK(!table_.GetByIndex(i, Preload(item)) && Untouched(item));
+        FUZZ_CHECK(!table_.GetByIndex(0xFFFFFFFFu, Preload(item)) && Untouched(item));
+        for (uint32_t i = 0; i < count; ++i) {
+            const Expected& e = byType_[i];
+            // A type without a decoder still goes through one decoder class:
+            // none may depend on the Type byte for its safety.
+            std::unique_ptr<CCVSmBiosItem> decoder = AnyDecoder(e.type);
+            const bool own = decoder != nullptr;
+            if (!own) decoder = SomeDecoder(Mix(data_ + e.offset, e.length));
+            FUZZ_CHECK(table_.GetByIndex(i, *decoder) && Holds(*decoder, e));
+            const bool refused = DecodeChecked(*decoder) == CCVSmBiosItem::kRefused;
+            if (own) {
+                refused_[i] = refused;
+                DecodeVariants(e, *decoder);
+            }
+        }
     }
 
     // The structure cut short (inside its string set or header, and at the
@@ -183,9 +176,9 @@ private:
             own->Load(s, s[1]);
             DecodeChecked(*own);
         }
-        std::unique_ptr<CCVSmBiosItem> other = AnyDecoder(kDecodedTypes[(h >> 8) % sizeof kDecodedTypes]);
+        std::unique_ptr<CCVSmBiosItem> other = SomeDecoder(h >> 8);
         other->CopyFrom(found);
-        FUZZ_CHECK(Holds(*other, data_, e) && other->Strings().size() == found.Strings().size());
+        FUZZ_CHECK(Holds(*other, e) && other->Strings().size() == found.Strings().size());
         for (size_t k = 0; k < other->Strings().size(); ++k) {
             // The copy's strings lie in its own bytes, where the original's lie in theirs.
             const uint8_t* text = reinterpret_cast<const uint8_t*>(other->Strings()[k]);
@@ -197,110 +190,89 @@ private:
     }
 
     std::pair<size_t, size_t> Range(uint8_t type) const {
-        auto r = std::equal_range(byType_.begin(), byType_.end(), Expected{0, 0, type, 0},
-                                  [](const Expected& a, const Expected& b) { return a.type < b.type; });
+        auto r = std::equal_range(byType_.begin(), byType_.end(), Expected{0, 0, type, 0}, ByType);
         return {static_cast<size_t>(r.first - byType_.begin()),
                 static_cast<size_t>(r.second - byType_.begin())};
     }
 
-    // First of every type and the enumeration of every type, in table order.
-    void ByType() {
-        for (unsigned t = 0; t < 256; ++t) {
-            const auto [begin, end] = Range(static_cast<uint8_t>(t));
-            CCSmBiosItem item;
-            Preload(item);
-            const bool found = table_.GetFirstOfType(static_cast<uint8_t>(t), item);
-            FUZZ_CHECK(found == (begin < end));
-            FUZZ_CHECK(found ? Holds(item, data_, byType_[begin]) : Untouched(item));
-
-            table_.StartTypeEnum(static_cast<uint8_t>(t));
-            for (size_t i = begin; i < end; ++i)
-                FUZZ_CHECK(table_.NextOfType(item) && Holds(item, data_, byType_[i]));
-            for (int again = 0; again < 2; ++again) {
-                Preload(item);
-                FUZZ_CHECK(!table_.NextOfType(item) && Untouched(item));
-            }
-        }
-    }
-
-    // Every handle finds the first structure that carries it in table order;
+    // The first and the enumeration of every type, in table order. Every
+    // handle finds the first structure that carries it in table order;
     // handles of end-of-table markers alone and handles next to the present
     // ones find nothing.
-    void ByHandle() {
+    void ByTypeAndHandle() {
+        CCSmBiosItem item;
+        for (unsigned t = 0; t < 256; ++t) {
+            const auto [begin, end] = Range(static_cast<uint8_t>(t));
+            const bool found = table_.GetFirstOfType(static_cast<uint8_t>(t), Preload(item));
+            FUZZ_CHECK(found == (begin < end));
+            FUZZ_CHECK(found ? Holds(item, byType_[begin]) : Untouched(item));
+            table_.StartTypeEnum(static_cast<uint8_t>(t));
+            for (size_t i = begin; i < end; ++i)
+                FUZZ_CHECK(table_.NextOfType(item) && Holds(item, byType_[i]));
+            for (int again = 0; again < 2; ++again)
+                FUZZ_CHECK(!table_.NextOfType(Preload(item)) && Untouched(item));
+        }
+
         std::map<uint16_t, const Expected*> first;
         for (const Expected& e : walk_)
             if (e.type != kEndOfTable) first.emplace(e.handle, &e);
-        CCSmBiosItem item;
         for (const auto& [handle, e] : first)
-            FUZZ_CHECK(table_.GetByHandle(handle, item) && Holds(item, data_, *e));
-
+            FUZZ_CHECK(table_.GetByHandle(handle, item) && Holds(item, *e));
         std::vector<uint16_t> absent = {0x0000, 0xFFFF, 0xFFFE};
-        for (const Expected& e : walk_) {
-            absent.push_back(e.handle); // an end-of-table marker's handle
-            absent.push_back(static_cast<uint16_t>(e.handle + 1));
-            absent.push_back(static_cast<uint16_t>(e.handle - 1));
-            if (absent.size() > 64) break;
+        for (size_t k = 0; k < walk_.size() && absent.size() <= 64; ++k) {
+            const uint16_t h = walk_[k].handle; // perhaps an end-of-table marker's
+            absent.insert(absent.end(), {h, static_cast<uint16_t>(h + 1), static_cast<uint16_t>(h - 1)});
         }
-        for (uint16_t handle : absent) {
-            if (first.count(handle) != 0) continue;
-            Preload(item);
-            FUZZ_CHECK(!table_.GetByHandle(handle, item) && Untouched(item));
-        }
-    }
-
-    bool OemMarker() const {
-        const auto [begin, end] = Range(188);
-        if (begin == end) return false;
-        const uint8_t* s = data_ + byType_[begin].offset;
-        return s[1] == 8 && std::memcmp(s + 4, "881$", 4) == 0;
+        for (uint16_t handle : absent)
+            if (first.count(handle) == 0)
+                FUZZ_CHECK(!table_.GetByHandle(handle, Preload(item)) && Untouched(item));
     }
 
     // The three drivers for every type, against what the table holds.
     void Drivers() {
         CTypeDispatcher dispatcher(table_);
-        const bool marker = OemMarker();
+        const auto [first188, end188] = Range(188);
+        const uint8_t* s = data_ + (first188 < end188 ? byType_[first188].offset : 0);
+        const bool marker = first188 < end188 && s[1] == 8 && std::memcmp(s + 4, "881$", 4) == 0;
         FUZZ_CHECK(dispatcher.HasOemExtensionMarker() == marker);
         DecodingOutputs out;
+        DispatchResult r{};
+        // The result and how many structures went out, from the last Prepare
+        // (or from the call, for a driver that leaves the outputs alone).
+        const auto gave = [&](uint32_t retVal, int32_t hr, size_t emitted) {
+            return r.retVal == retVal && r.hr == hr && out.emitted == emitted;
+        };
         for (unsigned t = 0; t < 256; ++t) {
             const uint8_t type = static_cast<uint8_t>(t);
-            const bool supported = AnyDecoder(type) != nullptr && (marker || (type != 176 && type != 186));
+            const bool supported =
+                std::count(kDecodedTypes, kDecodedTypes + sizeof kDecodedTypes, type) == 1 &&
+                (marker || (type != 176 && type != 186));
             const auto [begin, end] = Range(type);
             const size_t count = end - begin;
-            const bool anyRefused =
-                std::any_of(refused_.begin() + begin, refused_.begin() + end, [](bool r) { return r; });
+            const bool anyRefused = std::count(refused_.begin() + begin, refused_.begin() + end, true) > 0;
 
             out.emitted = 0;
-            DispatchResult r = dispatcher.DispatchMultiInstance(type, out);
-            if (!supported)
-                FUZZ_CHECK(r.retVal == RetVal::NotSupported && r.hr == kFail && out.emitted == 0);
-            else if (anyRefused)
-                FUZZ_CHECK(r.retVal == RetVal::NotFound && r.hr == kFail && out.emitted == 0);
-            else
-                FUZZ_CHECK(r.retVal == RetVal::Success && r.hr == kOk && out.emitted == count);
+            r = dispatcher.DispatchMultiInstance(type, out);
+            FUZZ_CHECK(!supported   ? gave(RetVal::NotSupported, kFail, 0)
+                       : anyRefused ? gave(RetVal::NotFound, kFail, 0)
+                                    : gave(RetVal::Success, kOk, count));
 
             out.emitted = 0;
             r = dispatcher.DispatchSingleInstance(type, out);
-            if (!supported)
-                FUZZ_CHECK(r.retVal == RetVal::NotSupported && r.hr == kFail && out.emitted == 0);
-            else if (count == 0)
-                FUZZ_CHECK(r.retVal == RetVal::NotFound && r.hr == kFail && out.emitted == 0);
-            else
-                FUZZ_CHECK(r.retVal == RetVal::Success && r.hr == kOk && out.emitted == 1 &&
-                           out.lastHandle == CopiedHandle(byType_[begin]));
+            FUZZ_CHECK(!supported ? gave(RetVal::NotSupported, kFail, 0)
+                       : count == 0
+                           ? gave(RetVal::NotFound, kFail, 0)
+                           : gave(RetVal::Success, kOk, 1) && out.lastHandle == CopiedHandle(byType_[begin]));
 
             table_.StartTypeEnum(type);
             for (size_t i = begin; i <= end; ++i) {
                 out.emitted = 0;
                 r = dispatcher.DispatchNextInstance(type, out);
-                if (!supported) {
-                    FUZZ_CHECK(r.retVal == RetVal::NotSupported && r.hr == kFail && out.emitted == 0);
-                    break;
-                }
-                if (i < end)
-                    FUZZ_CHECK(r.retVal == RetVal::Success && r.hr == kOk && out.emitted == 1 &&
-                               out.lastHandle == CopiedHandle(byType_[i]));
-                else
-                    FUZZ_CHECK(r.retVal == RetVal::NotFound && r.hr == kOk && out.emitted == 0);
+                FUZZ_CHECK(!supported ? gave(RetVal::NotSupported, kFail, 0)
+                           : i < end
+                               ? gave(RetVal::Success, kOk, 1) && out.lastHandle == CopiedHandle(byType_[i])
+                               : gave(RetVal::NotFound, kOk, 0));
+                if (!supported) break;
             }
         }
     }

@@ -18,25 +18,20 @@ Bytes Structure(uint8_t type, uint16_t handle, const Bytes& body, std::initializ
     return s;
 }
 
-Bytes Table(std::initializer_list<Bytes> structures) {
-    Bytes t;
-    for (const auto& s : structures)
-        t.insert(t.end(), s.begin(), s.end());
-    return t;
-}
-
-Bytes U16(uint16_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
-}
-Bytes U32(uint32_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-            static_cast<uint8_t>(v >> 24)};
-}
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const auto& p : parts)
         all.insert(all.end(), p.begin(), p.end());
     return all;
+}
+Bytes Table(std::initializer_list<Bytes> structures) {
+    return Cat(structures);
+}
+Bytes U16(uint16_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+}
+Bytes U32(uint32_t v) {
+    return Cat({U16(static_cast<uint16_t>(v)), U16(static_cast<uint16_t>(v >> 16))});
 }
 
 Bytes ReadFile(const std::string& path) {
