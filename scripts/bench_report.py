@@ -120,9 +120,11 @@ class Com:
 
     def __init__(self, *paths):
         self.rows, self.values = {}, {}
+        self.runs = 0
         for path in paths:
             if not os.path.exists(path):
                 continue
+            self.runs += 1
             with open(path) as f:
                 for line in f:
                     parts = line.rstrip("\r\n").split("\t")
@@ -465,7 +467,8 @@ def render(out):
           " creates `Korvix.SmBiosImpl` by ProgID, calls `ComponentInitialize` and lets the real"
           " driver-access component serve each table from a file (`KORVIX_SMBIOS_TABLE`). Timing: an"
           " operation repeated until it has taken at least 0.2 s, five times, median per operation"
-          " (wall clock, QueryPerformanceCounter); the whole benchmark runs twice and each figure"
+          f" (wall clock, QueryPerformanceCounter); the whole benchmark runs {com.runs} times, each in a"
+          " Wine process of its own, and each figure"
           " comes from the run with the smaller median. Every query's answer is freed before the next call,"
           " as a client has to. Tracing off.\n")
         w("**One query.** Per call, cycling through the structures (types, handles, positions) that have"
