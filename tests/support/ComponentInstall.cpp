@@ -7,7 +7,25 @@
 
 namespace {
 const wchar_t kCommonKey[] = L"SOFTWARE\\Quarnex\\Common";
+const wchar_t kParentKey[] = L"SOFTWARE\\Quarnex";
 const wchar_t kTablesValue[] = L"DependencyTables";
+
+bool KeyExists(const wchar_t* path) {
+    RegKey key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
+void DeleteIfEmpty(const wchar_t* path) {
+    DWORD subkeys = 1, values = 1;
+    {
+        RegKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return;
+        if (RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                             nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return;
+    }
+    if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_LOCAL_MACHINE, path);
+}
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -59,11 +77,14 @@ ComponentInstall::ComponentInstall(const std::string& tableXml) {
     file.Reset();
 
     RegKey key;
+    createdParent_ = !KeyExists(kParentKey);
+    DWORD disposition = 0;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kCommonKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
-                        nullptr) != ERROR_SUCCESS) {
+                        &disposition) != ERROR_SUCCESS) {
         error_ = "cannot open the common key";
         return;
     }
+    createdCommon_ = disposition == REG_CREATED_NEW_KEY;
     wchar_t saved[1024];
     DWORD size = sizeof saved, type = 0;
     if (RegQueryValueExW(key.Get(), kTablesValue, nullptr, &type, reinterpret_cast<BYTE*>(saved), &size) ==
@@ -94,6 +115,9 @@ ComponentInstall::~ComponentInstall() {
         else
             RegDeleteValueW(key.Get(), kTablesValue);
     }
+    // Keys this install created go again, unless something else was put in them.
+    if (createdCommon_) DeleteIfEmpty(kCommonKey);
+    if (createdParent_) DeleteIfEmpty(kParentKey);
     if (!folder_.empty()) {
         DeleteFileW((folder_ + L"\\Korvix_1.05.xml").c_str());
         RemoveDirectoryW(folder_.c_str());

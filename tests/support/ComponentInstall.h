@@ -40,6 +40,8 @@ private:
     std::wstring folder_;
     std::wstring savedTables_;
     bool hadTables_ = false;
+    bool createdParent_ = false; // HKLM\SOFTWARE\Quarnex
+    bool createdCommon_ = false; // HKLM\SOFTWARE\Quarnex\Common
     bool registeredKorvix_ = false;
     bool registeredAccessor_ = false;
 };
