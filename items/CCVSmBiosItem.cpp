@@ -3,16 +3,18 @@
 #include "common/trace/Trace.h"
 
 AppendResult CCVSmBiosItem::Decode(IAttributeSink& sink) const {
-    Trace(TraceLevel::Info, Scope(), "Enter", "Method GetTypeInstanceData has been entered.", "");
+    // Asked once: a virtual call per trace statement would cost something
+    // even while tracing is off.
+    const char* const scope = Scope();
+    Trace(TraceLevel::Info, scope, "Enter", "Method GetTypeInstanceData has been entered.", "");
     if (!Accepts()) {
-        Trace(TraceLevel::Info, Scope(), "Leave", "Method GetTypeInstanceData has been left.",
-              "hRes: E_FAIL");
+        Trace(TraceLevel::Info, scope, "Leave", "Method GetTypeInstanceData has been left.", "hRes: E_FAIL");
         return kRefused;
     }
-    AttributeWriter w(*this, sink, Scope());
+    AttributeWriter w(*this, sink, scope);
     w.Header();
     Attributes(w);
-    Trace(TraceLevel::Info, Scope(), "Leave", "Method GetTypeInstanceData has been left.", "hRes: 0x%X",
+    Trace(TraceLevel::Info, scope, "Leave", "Method GetTypeInstanceData has been left.", "hRes: 0x%X",
           static_cast<unsigned>(w.Result()));
     return w.Result();
 }
