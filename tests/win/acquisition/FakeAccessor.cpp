@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "../../support/StaticClassFactory.h"
 #include "DriverAccess.h"
 #include "FakeAccessor.h"
 #include "common/assembly/ComponentInit.h"
@@ -157,27 +158,7 @@ private:
     std::atomic<ULONG> refs_{1};
 };
 
-class Factory : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        FakeAccessor* object = new (std::nothrow) FakeAccessor;
-        if (object == nullptr) return E_OUTOFMEMORY;
-        const HRESULT hr = object->QueryInterface(riid, ppv);
-        object->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
-
-Factory g_factory;
+StaticClassFactory<FakeAccessor> g_factory;
 
 } // namespace
 

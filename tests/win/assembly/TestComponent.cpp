@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "../../support/StaticClassFactory.h"
 #include "AssemblyProbe.h"
 #include "common/assembly/CCComponentT.h"
 
@@ -54,24 +55,7 @@ private:
     std::atomic<long> m_refs{1};
 };
 
-class Factory : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        TestComponent* object = new TestComponent;
-        const HRESULT hr = object->QueryInterface(riid, ppv);
-        object->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-} g_factory;
+StaticClassFactory<TestComponent> g_factory;
 } // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID riid, void** ppv) {
