@@ -1,14 +1,13 @@
-// An attribute sink that keeps the record for assertions, and helpers to run
-// a decoder over hand-made bytes.
+// An attribute sink that keeps the record for assertions, and the shorthands
+// of the portable tests around it.
 #pragma once
 
-#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "TableBuilder.h"
-#include "items/AttributeSink.h"
-#include "items/CCVSmBiosItem.h"
+#include "core/TypeDispatcher.h"
 
 struct RecordedAttribute {
     std::string name;
@@ -16,23 +15,24 @@ struct RecordedAttribute {
     ValueType type;
     uint32_t number;
     std::string text;
-    bool nullText;
     Bytes bytes;
 };
 
 class RecordingSink : public IAttributeSink {
 public:
-    // Appends numbered `failAt` (0-based) fail with `code`; -1 never fails.
-    explicit RecordingSink(int failAt = -1, AppendResult code = static_cast<AppendResult>(0x8007000Eu))
-        : failAt_(failAt), code_(code) {}
-
+    // Append number `failAt` (0-based) fails with `code`; -1 never fails.
+    explicit RecordingSink(int failAt = -1, AppendResult code = 0) : failAt_(failAt), code_(code) {}
     AppendResult Append(const char* name, bool numberedName, const AttributeValue& value) override;
 
-    std::vector<RecordedAttribute> attributes;
-    std::vector<std::string> Names() const;
-    // The first attribute of that name; fails the test when there is none.
-    const RecordedAttribute& Get(const std::string& name) const;
     bool Has(const std::string& name) const;
+    const RecordedAttribute&
+    Get(const std::string& name) const; // the first of that name; fails the test if none
+    // The record as one line of "Name=value": b12 (UI1), w1234 (UI2),
+    // d12345678 (UI4), f01 (Bool), "text", [0102] (bytes). A name formed
+    // at run time ends in '#'.
+    std::string Line() const;
+
+    std::vector<RecordedAttribute> attributes;
 
 private:
     int failAt_;
@@ -40,10 +40,8 @@ private:
     int calls_ = 0;
 };
 
-// Loads `structure` (whole bytes, strings included) into a fresh decoder of
-// class D and decodes it.
-template <class D> AppendResult DecodeBytes(const Bytes& structure, RecordingSink& sink) {
-    D decoder;
-    decoder.Load(structure.data(), static_cast<uint32_t>(structure.size()));
-    return decoder.Decode(sink);
-}
+// Attaches a copy of `bytes`; the table owns and frees it.
+void AttachCopy(CSmBiosTable& table, const Bytes& bytes);
+// The decoder class of `type`, from a dispatcher whose table carries the OEM
+// extension marker, so that types 176 and 186 have theirs too.
+std::unique_ptr<CCVSmBiosItem> DecoderFor(uint8_t type);

@@ -6,13 +6,11 @@
 
 Bytes Structure(uint8_t type, uint16_t handle, const Bytes& body, std::initializer_list<std::string> strings,
                 int length) {
-    Bytes s{type, static_cast<uint8_t>(length >= 0 ? length : 4 + static_cast<int>(body.size())),
-            static_cast<uint8_t>(handle & 0xFF), static_cast<uint8_t>(handle >> 8)};
-    s.insert(s.end(), body.begin(), body.end());
-    for (const auto& str : strings) {
-        s.insert(s.end(), str.begin(), str.end());
-        s.push_back(0);
-    }
+    Bytes s = Cat({{type, static_cast<uint8_t>(length >= 0 ? length : 4 + static_cast<int>(body.size()))},
+                   U16(handle),
+                   body});
+    for (const auto& str : strings)
+        s.insert(s.end(), str.c_str(), str.c_str() + str.size() + 1);
     if (strings.size() == 0) s.push_back(0);
     s.push_back(0);
     return s;
@@ -36,7 +34,6 @@ Bytes U32(uint32_t v) {
 
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -44,19 +41,14 @@ std::string TestDataPath(const std::string& relative) {
     return std::string(KORVIX_TEST_DATA_DIR) + "/" + relative;
 }
 
-// The list comes from the checksum file, so no directory listing is needed;
-// the malformed tables under broken/ are left out.
+// From the checksum file, so no directory listing is needed; the malformed
+// tables under broken/ are left out.
 std::vector<std::string> RealTableNames() {
     std::ifstream in(TestDataPath("real/SHA256SUMS"));
     std::vector<std::string> names;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string sum, name;
-        if (fields >> sum >> name) {
-            if (!name.empty() && name[0] == '*') name.erase(0, 1);
-            if (name.find('/') == std::string::npos) names.push_back(name); // broken/ is kept apart
-        }
+    for (std::string sum, name; in >> sum >> name;) {
+        if (name[0] == '*') name.erase(0, 1);
+        if (name.find('/') == std::string::npos) names.push_back(name);
     }
     return names;
 }
