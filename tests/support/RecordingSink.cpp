@@ -1,47 +1,34 @@
 #include "RecordingSink.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstring>
 
 AppendResult RecordingSink::Append(const char* name, bool numberedName, const AttributeValue& value) {
-    RecordedAttribute a{name, numberedName, value.type, value.number, value.text ? value.text : "", {}};
-    if (value.bytes != nullptr) a.bytes.assign(value.bytes, value.bytes + value.count);
+    static const char* const kForms[] = {"=b%02X", "=w%04X", "=d%08X", "=", "=[", "=f%02X"};
+    char v[16];
+    std::snprintf(v, sizeof v, kForms[static_cast<int>(value.type)], value.number);
+    RecordedAttribute a{name, value.type, value.number, value.text ? value.text : "", ""};
+    a.line = a.name + (numberedName ? "#" : "") + v;
+    if (value.type == ValueType::Text) a.line += "\"" + a.text + "\"";
+    for (size_t i = 0; value.type == ValueType::Bytes && i < value.count; ++i) {
+        std::snprintf(v, sizeof v, "%02X", value.bytes[i]);
+        a.line += v;
+    }
+    if (value.type == ValueType::Bytes) a.line += "]";
     attributes.push_back(a);
-    return calls_++ == failAt_ ? code_ : 0;
+    return failAt_-- == 0 ? code_ : 0;
 }
 
-bool RecordingSink::Has(const std::string& name) const {
+const RecordedAttribute* RecordingSink::Find(const std::string& name) const {
     for (const auto& a : attributes)
-        if (a.name == name) return true;
-    return false;
-}
-
-const RecordedAttribute& RecordingSink::Get(const std::string& name) const {
-    for (const auto& a : attributes)
-        if (a.name == name) return a;
-    ADD_FAILURE() << "no attribute " << name;
-    static const RecordedAttribute none{};
-    return none;
+        if (a.name == name) return &a;
+    return nullptr;
 }
 
 std::string RecordingSink::Line() const {
     std::string out;
-    for (const RecordedAttribute& a : attributes) {
-        static const char* const kForms[] = {"b%02X", "w%04X", "d%08X", "", "", "f%02X"};
-        char v[16];
-        std::snprintf(v, sizeof v, kForms[static_cast<int>(a.type)], a.number);
-        out += (out.empty() ? "" : " ") + a.name + (a.numbered ? "#=" : "=") + v;
-        if (a.type == ValueType::Text) out += "\"" + a.text + "\"";
-        if (a.type != ValueType::Bytes) continue;
-        out += "[";
-        for (uint8_t b : a.bytes) {
-            std::snprintf(v, sizeof v, "%02X", b);
-            out += v;
-        }
-        out += "]";
-    }
+    for (const RecordedAttribute& a : attributes)
+        out += (out.empty() ? "" : " ") + a.line;
     return out;
 }
 

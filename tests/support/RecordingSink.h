@@ -11,25 +11,21 @@
 
 struct RecordedAttribute {
     std::string name;
-    bool numbered;
     ValueType type;
     uint32_t number;
     std::string text;
-    Bytes bytes;
+    std::string line; // "Name=value" (see Line)
 };
 
 class RecordingSink : public IAttributeSink {
 public:
-    // Append number `failAt` (0-based) fails with `code`; -1 never fails.
+    // Append number `failAt` (0-based) fails with `code`.
     explicit RecordingSink(int failAt = -1, AppendResult code = 0) : failAt_(failAt), code_(code) {}
     AppendResult Append(const char* name, bool numberedName, const AttributeValue& value) override;
-
-    bool Has(const std::string& name) const;
-    const RecordedAttribute&
-    Get(const std::string& name) const; // the first of that name; fails the test if none
+    const RecordedAttribute* Find(const std::string& name) const; // the first of that name
     // The record as one line of "Name=value": b12 (UI1), w1234 (UI2),
-    // d12345678 (UI4), f01 (Bool), "text", [0102] (bytes). A name formed
-    // at run time ends in '#'.
+    // d12345678 (UI4), f01 (Bool), "text", [0102] (bytes); "Name#=" for a
+    // name formed at run time.
     std::string Line() const;
 
     std::vector<RecordedAttribute> attributes;
@@ -37,7 +33,6 @@ public:
 private:
     int failAt_;
     AppendResult code_;
-    int calls_ = 0;
 };
 
 // Attaches a copy of `bytes`; the table owns and frees it.

@@ -1,5 +1,6 @@
 #include "TableBuilder.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -30,6 +31,13 @@ Bytes U16(uint16_t v) {
 }
 Bytes U32(uint32_t v) {
     return Cat({U16(static_cast<uint16_t>(v)), U16(static_cast<uint16_t>(v >> 16))});
+}
+
+Bytes HexBytes(const char* bytes) {
+    Bytes out;
+    for (unsigned v = 0; *bytes != 0; bytes += *bytes == ' ' ? 1 : 2)
+        if (*bytes != ' ' && std::sscanf(bytes, "%2x", &v) == 1) out.push_back(static_cast<uint8_t>(v));
+    return out;
 }
 
 Bytes ReadFile(const std::string& path) {

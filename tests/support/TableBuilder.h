@@ -17,6 +17,7 @@ Bytes Table(std::initializer_list<Bytes> structures); // their concatenation
 Bytes Cat(std::initializer_list<Bytes> parts);
 Bytes U16(uint16_t v); // little-endian
 Bytes U32(uint32_t v);
+Bytes HexBytes(const char* bytes); // "0010 FEFF 48": the bytes as written, spaces ignored
 
 Bytes ReadFile(const std::string& path); // empty when it cannot be read
 std::string TestDataPath(const std::string& relative);
