@@ -65,7 +65,6 @@ const Compared kCompared[] = {
     {2, "%u", "Contained Object Handles=NrContainedObjHandles"},
     {3, nullptr, "Manufacturer, Version, Serial Number, Asset Tag"},
     {3, "0x%08X", "OEM Information=OEMDefined"},
-    {3, "%u|Unspecified", "Number Of Power Cords=NrPowerCords"},
     {4, nullptr,
      "Socket Designation, Manufacturer=ProcessorManufacturer, Version=ProcessorVersion, Serial Number, "
      "Asset Tag, Part Number"},
@@ -74,7 +73,6 @@ const Compared kCompared[] = {
     {5, "0x%04X", "Associated Memory Slots[]=MemModuleHandle#"},
     {6, nullptr, "Socket Designation"},
     {7, nullptr, "Socket Designation"},
-    {7, "%u ns|Unknown", "Speed"},
     {8, nullptr,
      "Internal Reference Designator=InternalDesignator, External Reference Designator=ExternalDesignator"},
     {9, nullptr, "Designation=SlotDesignation"},
@@ -99,17 +97,15 @@ std::string AsShown(const Compared& c, const RecordedAttribute& a) {
     return shown;
 }
 
-// The UUID as dmidecode shows it: bytes in table order before SMBIOS 2.6,
-// from 2.6 on the first three fields byte-swapped, as the attribute has them.
+// The UUID as dmidecode shows it: in table order before SMBIOS 2.6, from 2.6
+// on with the first three fields byte-swapped, as the attribute has them.
 std::string ShownUuid(std::string uuid, unsigned version) {
     if (uuid.find_first_not_of("F-") == std::string::npos) return "Not Present";
     if (uuid.find_first_not_of("0-") == std::string::npos) return "Not Settable";
-    for (char& ch : uuid)
-        ch = static_cast<char>(std::tolower(ch));
-    for (const auto& [at, n] : {std::pair<int, int>{0, 4}, {9, 2}, {14, 2}})
-        for (int i = 0; version < 206 && i < n / 2; ++i)
-            for (int k = 0; k < 2; ++k)
-                std::swap(uuid[at + 2 * i + k], uuid[at + 2 * (n - 1 - i) + k]);
+    std::transform(uuid.begin(), uuid.end(), uuid.begin(), [](char c) { return std::tolower(c); });
+    for (const auto& [at, n] : {std::pair<int, int>{0, 8}, {9, 4}, {14, 4}}) // fields of n digits
+        for (int i = at; version < 206 && i < at + n / 2; i += 2)
+            std::swap_ranges(&uuid[i], &uuid[i + 2], &uuid[2 * at + n - 2 - i]);
     return uuid;
 }
 

@@ -3,18 +3,17 @@
 #include <cstdio>
 #include <cstring>
 
-AppendResult RecordingSink::Append(const char* name, bool numberedName, const AttributeValue& value) {
-    static const char* const kForms[] = {"=b%02X", "=w%04X", "=d%08X", "=", "=[", "=f%02X"};
+AppendResult RecordingSink::Append(const char* name, bool, const AttributeValue& value) {
+    static const char* const kForms[] = {"b%02X", "w%04X", "d%08X", "\"", "[", "f%02X"};
     char v[16];
     std::snprintf(v, sizeof v, kForms[static_cast<int>(value.type)], value.number);
-    RecordedAttribute a{name, value.type, value.number, value.text ? value.text : "", ""};
-    a.line = a.name + (numberedName ? "#" : "") + v;
-    if (value.type == ValueType::Text) a.line += "\"" + a.text + "\"";
+    RecordedAttribute a{name, value.type, value.number, value.text ? value.text : "", v};
+    a.value += value.type == ValueType::Text ? a.text + "\"" : "";
     for (size_t i = 0; value.type == ValueType::Bytes && i < value.count; ++i) {
         std::snprintf(v, sizeof v, "%02X", value.bytes[i]);
-        a.line += v;
+        a.value += v;
     }
-    if (value.type == ValueType::Bytes) a.line += "]";
+    a.value += value.type == ValueType::Bytes ? "]" : "";
     attributes.push_back(a);
     return failAt_-- == 0 ? code_ : 0;
 }
@@ -25,10 +24,10 @@ const RecordedAttribute* RecordingSink::Find(const std::string& name) const {
     return nullptr;
 }
 
-std::string RecordingSink::Line() const {
+std::string RecordingSink::Values() const {
     std::string out;
     for (const RecordedAttribute& a : attributes)
-        out += (out.empty() ? "" : " ") + a.line;
+        out += (out.empty() ? "" : " ") + a.value;
     return out;
 }
 

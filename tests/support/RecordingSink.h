@@ -14,7 +14,7 @@ struct RecordedAttribute {
     ValueType type;
     uint32_t number;
     std::string text;
-    std::string line; // "Name=value" (see Line)
+    std::string value; // as in Values()
 };
 
 class RecordingSink : public IAttributeSink {
@@ -23,10 +23,9 @@ public:
     explicit RecordingSink(int failAt = -1, AppendResult code = 0) : failAt_(failAt), code_(code) {}
     AppendResult Append(const char* name, bool numberedName, const AttributeValue& value) override;
     const RecordedAttribute* Find(const std::string& name) const; // the first of that name
-    // The record as one line of "Name=value": b12 (UI1), w1234 (UI2),
-    // d12345678 (UI4), f01 (Bool), "text", [0102] (bytes); "Name#=" for a
-    // name formed at run time.
-    std::string Line() const;
+    // The values in record order, space-separated: b12 (UI1), w1234 (UI2),
+    // d12345678 (UI4), f01 (Bool), "text", [0102] (bytes).
+    std::string Values() const;
 
     std::vector<RecordedAttribute> attributes;
 

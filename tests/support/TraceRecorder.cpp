@@ -1,5 +1,6 @@
 #include "TraceRecorder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <mutex>
@@ -34,8 +35,6 @@ const std::vector<TraceRecord>& TraceRecorder::Records() {
 }
 size_t TraceRecorder::Count(const std::string& s) {
     std::lock_guard<std::mutex> hold(g_lock);
-    size_t n = 0;
-    for (const auto& r : g_records)
-        n += r.text == s || r.details == s;
-    return n;
+    return std::count_if(g_records.begin(), g_records.end(),
+                         [&s](const TraceRecord& r) { return r.text == s || r.details == s; });
 }
