@@ -7,7 +7,7 @@ AppendResult RecordingSink::Append(const char* name, bool, const AttributeValue&
     static const char* const kForms[] = {"b%02X", "w%04X", "d%08X", "\"", "[", "f%02X"};
     char v[16];
     std::snprintf(v, sizeof v, kForms[static_cast<int>(value.type)], value.number);
-    RecordedAttribute a{name, value.type, value.number, value.text ? value.text : "", v};
+    RecordedAttribute a{name, value.number, value.text ? value.text : "", v};
     a.value += value.type == ValueType::Text ? a.text + "\"" : "";
     for (size_t i = 0; value.type == ValueType::Bytes && i < value.count; ++i) {
         std::snprintf(v, sizeof v, "%02X", value.bytes[i]);

@@ -11,7 +11,6 @@
 
 struct RecordedAttribute {
     std::string name;
-    ValueType type;
     uint32_t number;
     std::string text;
     std::string value; // as in Values()

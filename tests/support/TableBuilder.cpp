@@ -3,13 +3,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 Bytes Structure(uint8_t type, uint16_t handle, const Bytes& body, std::initializer_list<std::string> strings,
                 int length) {
-    Bytes s = Cat({{type, static_cast<uint8_t>(length >= 0 ? length : 4 + static_cast<int>(body.size()))},
-                   U16(handle),
-                   body});
+    Bytes s = Cat({{type, static_cast<uint8_t>(length >= 0 ? length : 4 + body.size())}, U16(handle), body});
     for (const auto& str : strings)
         s.insert(s.end(), str.c_str(), str.c_str() + str.size() + 1);
     if (strings.size() == 0) s.push_back(0);
@@ -30,7 +27,7 @@ Bytes U16(uint16_t v) {
     return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
 }
 Bytes U32(uint32_t v) {
-    return Cat({U16(static_cast<uint16_t>(v)), U16(static_cast<uint16_t>(v >> 16))});
+    return Cat({U16(v & 0xFFFF), U16(v >> 16)});
 }
 
 Bytes HexBytes(const char* bytes) {
