@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstring>
 #include <set>
 #include <sstream>
 
@@ -61,8 +62,8 @@ struct Decoded {
     RecordingSink sink;
     std::set<std::string> names; // a repeated one marked "'"; "refused"
 };
-Decoded Decode(uint8_t as, const Bytes& s) {
-    Decoded d;
+Decoded Decode(uint8_t as, const Bytes& s, int failAt = -1) {
+    Decoded d{0, RecordingSink(failAt, static_cast<AppendResult>(0x8007000Eu)), {}};
     const auto decoder = DecoderFor(as);
     if (!decoder) return ADD_FAILURE() << "no decoder for type " << +as, d;
     decoder->Load(s.data(), static_cast<uint32_t>(s.size()));
@@ -119,6 +120,7 @@ struct Case {
     std::string record; // the values behind Type, Length and Handle, or "refused"
     size_t missing = 0; // string numbers that name no string
     int as = -1;        // the decoder's type when it is not the Type byte
+    int failAt = -1;    // the append that fails with E_OUTOFMEMORY
 };
 
 Bytes S(uint8_t type, const char* body, std::initializer_list<std::string> strings = {}) {
@@ -126,12 +128,11 @@ Bytes S(uint8_t type, const char* body, std::initializer_list<std::string> strin
 }
 
 // Runs each case and checks the frame: the Enter record first, the Leave
-// record last with the result, an error record of the decoder's per missing
-// string.
+// record last with the result, an error record per missing string.
 void Check(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.record);
-        const Decoded d = Decode(static_cast<uint8_t>(c.as >= 0 ? c.as : c.bytes.at(0)), c.bytes);
+        const Decoded d = Decode(static_cast<uint8_t>(c.as >= 0 ? c.as : c.bytes.at(0)), c.bytes, c.failAt);
         const auto& r = TraceRecorder::Records();
         ASSERT_GE(r.size(), 2u);
         EXPECT_EQ(r.front().category + r.back().category, "EnterLeave");
@@ -143,7 +144,10 @@ void Check(const std::vector<Case>& cases) {
         std::snprintf(header, sizeof header, "b%02X b%02X w%04X ", c.bytes[0], c.bytes[1],
                       c.bytes[2] | c.bytes[3] << 8);
         EXPECT_EQ(d.sink.Values(), header + c.record);
-        EXPECT_TRUE(d.result == 0 && r.back().details.back() == '0');
+        char result[16]; // a failing append is the result; the attributes behind it are appended all the same
+        std::snprintf(result, sizeof result, "%X", static_cast<unsigned>(d.result));
+        EXPECT_EQ(d.result, c.failAt < 0 ? 0 : static_cast<AppendResult>(0x8007000Eu));
+        EXPECT_EQ(r.back().details.substr(r.back().details.size() - std::strlen(result)), result);
         EXPECT_EQ(std::count_if(r.begin(), r.end(),
                                 [&](const TraceRecord& e) { return e.level == 1 && e.scope == r[0].scope; }),
                   c.missing);
@@ -199,19 +203,7 @@ TEST(DecoderCases, OemTypesAndSignatureTests) {
            {S(130, "24614D54 FF 01 00 00 02 A5 AF 02 C0 00 0102"), "refused"},
            {S(176, "0201 D4C3B2A1 0403 0605 0807"), "w0102 dA1B2C3D4 w0304 w0506 w0708"},
            {S(186, "10AC B1A0 41303132 11 1C EA"), "wAC10 wA0B1 d32313041 b11 b1C bEA"},
-           {S(188, "38383124"), "d24313838"}});
-}
-
-// A failing append becomes the result; the attributes behind it are still
-// appended.
-TEST(DecoderCases, AppendFailureBecomesTheResult) {
-    const auto decoder = DecoderFor(0);
-    const Bytes bios = S(0, "01 02 00E8 03 3F 0101010101010101", {"V", "1", "D"});
-    decoder->Load(bios.data(), static_cast<uint32_t>(bios.size()));
-    RecordingSink sink(/*failAt=*/4, static_cast<AppendResult>(0x8007000Eu));
-    TraceRecorder::Clear();
-    EXPECT_EQ(static_cast<uint32_t>(decoder->Decode(sink)), 0x8007000Eu);
-    EXPECT_EQ(sink.attributes.size(), 9u);
-    const std::string leave = TraceRecorder::Records().back().details;
-    EXPECT_EQ(leave.substr(leave.size() - 8), "8007000E");
+           {S(188, "38383124"), "d24313838"},
+           {S(0, "01 02 00E8 03 3F 0101010101010101", {"V", "1", "D"}),
+            "\"V\" \"1\" wE800 \"D\" b3F \"101010101010101\"", 0, -1, 4}});
 }
