@@ -141,8 +141,7 @@ void Check(const std::vector<Case>& cases) {
         std::snprintf(result, sizeof result, "%X", static_cast<unsigned>(d.result));
         const bool refused =
             d.result == CCVSmBiosItem::kRefused && d.sink.attributes.empty() && r.size() == 2;
-        EXPECT_EQ(refused ? "refused" : d.sink.Values(),
-                  c.record == "refused" ? c.record : header + c.record);
+        EXPECT_EQ(refused ? "refused" : d.sink.values, c.record == "refused" ? c.record : header + c.record);
         EXPECT_EQ(r.front().category + r.back().category, "EnterLeave");
         if (refused) continue;
         // A failing append is the result; the attributes behind it are appended all the same.

@@ -4,17 +4,17 @@
 #include <cstring>
 
 AppendResult RecordingSink::Append(const char* name, bool, const AttributeValue& value) {
-    static const char* const kForms[] = {"b%02X", "w%04X", "d%08X", "\"", "[", "f%02X"};
+    static const char* const kForms[] = {" b%02X", " w%04X", " d%08X", " \"", " [", " f%02X"};
     char v[16];
     std::snprintf(v, sizeof v, kForms[static_cast<int>(value.type)], value.number);
-    RecordedAttribute a{name, value.number, value.text ? value.text : "", v};
-    a.value += value.type == ValueType::Text ? a.text + "\"" : "";
+    attributes.push_back({name, value.text ? value.text : "", value.number});
+    values +=
+        (values.empty() ? v + 1 : v) + attributes.back().text + (value.type == ValueType::Text ? "\"" : "");
     for (size_t i = 0; value.type == ValueType::Bytes && i < value.count; ++i) {
         std::snprintf(v, sizeof v, "%02X", value.bytes[i]);
-        a.value += v;
+        values += v;
     }
-    a.value += value.type == ValueType::Bytes ? "]" : "";
-    attributes.push_back(a);
+    values += value.type == ValueType::Bytes ? "]" : "";
     return failAt_-- == 0 ? code_ : 0;
 }
 
@@ -22,13 +22,6 @@ const RecordedAttribute* RecordingSink::Find(const std::string& name) const {
     for (const auto& a : attributes)
         if (a.name == name) return &a;
     return nullptr;
-}
-
-std::string RecordingSink::Values() const {
-    std::string out;
-    for (const RecordedAttribute& a : attributes)
-        out += (out.empty() ? "" : " ") + a.value;
-    return out;
 }
 
 void AttachCopy(CSmBiosTable& table, const Bytes& bytes) {

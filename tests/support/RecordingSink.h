@@ -10,10 +10,8 @@
 #include "core/TypeDispatcher.h"
 
 struct RecordedAttribute {
-    std::string name;
+    std::string name, text;
     uint32_t number;
-    std::string text;
-    std::string value; // as in Values()
 };
 
 class RecordingSink : public IAttributeSink {
@@ -22,11 +20,11 @@ public:
     explicit RecordingSink(int failAt = -1, AppendResult code = 0) : failAt_(failAt), code_(code) {}
     AppendResult Append(const char* name, bool numberedName, const AttributeValue& value) override;
     const RecordedAttribute* Find(const std::string& name) const; // the first of that name
-    // The values in record order, space-separated: b12 (UI1), w1234 (UI2),
-    // d12345678 (UI4), f01 (Bool), "text", [0102] (bytes).
-    std::string Values() const;
 
     std::vector<RecordedAttribute> attributes;
+    // The values in record order, space-separated: b12 (UI1), w1234 (UI2),
+    // d12345678 (UI4), f01 (Bool), "text", [0102] (bytes).
+    std::string values;
 
 private:
     int failAt_;
