@@ -1,8 +1,7 @@
 // The decoders on hand-made structures: every Length condition on both sides
 // of its boundary, then the values in record order, string numbers that are 0
 // or name no string, element runs and signature tests. Structures cut short
-// or with counts past their end are the fuzz harness's; attribute names are
-// compared with dmidecode's keys by the real tables' test.
+// are the fuzz harness's, attribute names the dmidecode comparison's.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -56,7 +55,6 @@ bool Present(const std::string& conditions, const std::string& name, int length)
     return true;
 }
 
-// A structure decoded by the decoder of type `as`, with its trace records.
 struct Decoded {
     AppendResult result = 0;
     RecordingSink sink;
@@ -74,46 +72,6 @@ Decoded Decode(uint8_t as, const Bytes& s, int failAt = -1) {
     if (d.result == CCVSmBiosItem::kRefused) d.names.insert("refused");
     return d;
 }
-
-} // namespace
-
-// Every byte of the formatted area is 1 (string 1 exists, every count is 1)
-// and the copy holds every field, so that only the Length byte decides.
-TEST(DecoderLengths, EveryConditionHoldsOnBothSidesOfItsBoundary) {
-    constexpr int kLongest = 0x30;
-    std::set<int> decoded;
-    for (const char* conditions : kLengthConditions) {
-        std::istringstream in(conditions);
-        std::set<int> types, lengths;
-        Bytes body;
-        for (std::string t; in >> t;) {
-            if (std::isdigit(t[0])) types.insert(std::stoi(t));
-            if (t[0] == '@') lengths.insert(std::stoi(t.substr(1)));
-            if (t[0] == '$') body = HexBytes(&t[1]);
-        }
-        body.resize(kLongest - 4, 1);
-        for (const int type : types) {
-            decoded.insert(type);
-            const auto names = [&](int length) {
-                return Decode(type, Structure(type, 0x100, body, {"s"}, length)).names;
-            };
-            const std::set<std::string> longest = names(lengths.empty() ? kLongest : *lengths.rbegin());
-            for (int length = 4; length <= kLongest; ++length) {
-                std::set<std::string> expected = {"refused"};
-                if (lengths.empty() || lengths.count(length)) {
-                    expected.clear();
-                    for (const std::string& name : longest)
-                        if (Present(conditions, name, length)) expected.insert(name);
-                }
-                EXPECT_EQ(names(length), expected) << "type " << type << ", Length " << length;
-            }
-        }
-    }
-    for (int type = 0; type < 256; ++type)
-        EXPECT_EQ(DecoderFor(static_cast<uint8_t>(type)) != nullptr, decoded.count(type) == 1) << type;
-}
-
-namespace {
 
 struct Case {
     Bytes bytes;
@@ -155,6 +113,42 @@ void Check(const std::vector<Case>& cases) {
 }
 
 } // namespace
+
+// Every byte of the formatted area is 1 (string 1 exists, every count is 1)
+// and the copy holds every field, so that only the Length byte decides.
+TEST(DecoderLengths, EveryConditionHoldsOnBothSidesOfItsBoundary) {
+    constexpr int kLongest = 0x30;
+    std::set<int> decoded;
+    for (const char* conditions : kLengthConditions) {
+        std::istringstream in(conditions);
+        std::set<int> types, lengths;
+        Bytes body;
+        for (std::string t; in >> t;) {
+            if (std::isdigit(t[0])) types.insert(std::stoi(t));
+            if (t[0] == '@') lengths.insert(std::stoi(t.substr(1)));
+            if (t[0] == '$') body = HexBytes(&t[1]);
+        }
+        body.resize(kLongest - 4, 1);
+        for (const int type : types) {
+            decoded.insert(type);
+            const auto names = [&](int length) {
+                return Decode(type, Structure(type, 0x100, body, {"s"}, length)).names;
+            };
+            const std::set<std::string> longest = names(lengths.empty() ? kLongest : *lengths.rbegin());
+            for (int length = 4; length <= kLongest; ++length) {
+                std::set<std::string> expected = {"refused"};
+                if (lengths.empty() || lengths.count(length)) {
+                    expected.clear();
+                    for (const std::string& name : longest)
+                        if (Present(conditions, name, length)) expected.insert(name);
+                }
+                EXPECT_EQ(names(length), expected) << "type " << type << ", Length " << length;
+            }
+        }
+    }
+    for (int type = 0; type < 256; ++type)
+        EXPECT_EQ(DecoderFor(static_cast<uint8_t>(type)) != nullptr, decoded.count(type) == 1) << type;
+}
 
 TEST(DecoderCases, SmBiosTypes) {
     Check(
