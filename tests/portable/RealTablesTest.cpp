@@ -1,7 +1,6 @@
-// Every real table against dmidecode's reading of the same bytes (the
-// .dmidecode.txt beside each .bin): the enumeration of each type finds the
-// structures dmidecode shows in its order, and the attributes agree with it
-// for the fields both show.
+// Every real table against dmidecode's reading of the same bytes (the .dmidecode.txt beside each .bin):
+// each type's enumeration finds the structures dmidecode shows in its order, and the attributes agree
+// with it for the fields both show.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,9 +15,8 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-// One "Handle 0x0002, DMI type 2, 15 bytes" block: the values of each
-// "\tKey: value" line (a key may repeat; "String 3" counts as "String #"),
-// and the "\t\titem" lines under a key as the values of "Key[]".
+// One "Handle 0x0002, DMI type 2, 15 bytes" block: the values of each "\tKey: value" line (a key may
+// repeat; "String 3" counts as "String #"), and the "\t\titem" lines under a key as those of "Key[]".
 struct Block {
     unsigned handle = 0, type = 0;
     std::map<std::string, Texts> values;
@@ -46,9 +44,8 @@ std::vector<Block> ReadDmidecode(const std::string& path) {
     return blocks;
 }
 
-// dmidecode's keys per type, as "Key=Attribute" where the attribute is not
-// the key without its spaces ('#': the k-th value of the key is attribute k),
-// and "Key|format" for numbers (compared where dmidecode shows a number).
+// dmidecode's keys per type: "Key=Attribute" where the attribute is not the key without its spaces ('#':
+// the k-th value of the key is attribute k), "Key|format" for numbers (where dmidecode shows a number).
 const std::map<int, const char*> kCompared = {
     {0, "Vendor, Version, Release Date"},
     {1, "Manufacturer, Product Name, Version, Serial Number, SKU Number, Family"},
@@ -127,8 +124,7 @@ TEST(RealTables, AgreeWithDmidecode) {
         CCSmBiosItem item;
         EXPECT_FALSE(table.NextOfType(item)) << "no enumeration before StartTypeEnum";
 
-        // The k-th structure of a type is dmidecode's k-th block of that type;
-        // lookups between the steps of an enumeration do not move it.
+        // The k-th structure of a type is dmidecode's k-th block of it; lookups do not move the cursor.
         for (unsigned type = 0; type < 256; ++type) {
             const auto decoder = DecoderFor(static_cast<uint8_t>(type));
             std::vector<const Block*> ofType;

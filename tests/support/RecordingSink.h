@@ -1,5 +1,4 @@
-// An attribute sink that keeps the record for assertions, and the shorthands
-// of the portable tests around it.
+// An attribute sink that keeps the record for assertions, and the portable tests' shorthands around it.
 #pragma once
 
 #include <memory>
@@ -22,8 +21,7 @@ public:
     const RecordedAttribute* Find(const std::string& name) const; // the first of that name
 
     std::vector<RecordedAttribute> attributes;
-    // The values in record order, space-separated: b12 (UI1), w1234 (UI2),
-    // d12345678 (UI4), f01 (Bool), "text", [0102] (bytes).
+    // The values in record order: b12 (UI1), w1234 (UI2), d12345678 (UI4), f01 (Bool), "text", [0102].
     std::string values;
 
 private:
@@ -33,6 +31,5 @@ private:
 
 // Attaches a copy of `bytes`; the table owns and frees it.
 void AttachCopy(CSmBiosTable& table, const Bytes& bytes);
-// The decoder class of `type`, from a dispatcher whose table carries the OEM
-// extension marker, so that types 176 and 186 have theirs too.
+// The decoder class of `type` (176 and 186 too: the dispatcher's table carries the OEM marker).
 std::unique_ptr<CCVSmBiosItem> DecoderFor(uint8_t type);

@@ -46,8 +46,7 @@ std::string TestDataPath(const std::string& relative) {
     return std::string(KORVIX_TEST_DATA_DIR) + "/" + relative;
 }
 
-// From the checksum file, so no directory listing is needed; the malformed
-// tables under broken/ are left out.
+// From the checksum file, without the malformed tables under broken/.
 std::vector<std::string> RealTableNames() {
     std::ifstream in(TestDataPath("real/SHA256SUMS"));
     std::vector<std::string> names;

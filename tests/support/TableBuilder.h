@@ -1,5 +1,4 @@
-// Builds raw SMBIOS tables and single structures for tests, and finds the
-// real tables of the test data.
+// Builds raw SMBIOS tables and single structures for tests, and finds the real tables of the test data.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +8,7 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// One structure: header, formatted area (`body` follows the 4 header bytes),
-// then the string set. Length is 4 + body size unless given.
+// One structure: header, `body` (the rest of the formatted area), strings; Length 4 + body size by default.
 Bytes Structure(uint8_t type, uint16_t handle, const Bytes& body,
                 std::initializer_list<std::string> strings = {}, int length = -1);
 Bytes Table(std::initializer_list<Bytes> structures); // their concatenation

@@ -1,5 +1,4 @@
-// In-memory trace target for tests of the portable code: every record that
-// reaches Trace() is kept, formatted, so that a test can assert on it.
+// In-memory trace target for tests of the portable code: every record that reaches Trace(), formatted.
 #pragma once
 
 #include <string>
