@@ -90,8 +90,7 @@ size_t Compare(const RecordingSink& s, const Block& b, bool tableOrder) {
                 ours = number;
             std::replace_if(
                 ours.begin(), ours.end(), [](char c) { return (c >= 0 && c < 32) || c == 127; }, '.');
-            const bool digits =
-                shown[k][0] >= '0' && shown[k][0] <= '9'; // 0 is shown as text, 0xFFFF as another field
+            const bool digits = shown[k][0] >= '0' && shown[k][0] <= '9'; // 0 is text, 0xFFFF another field
             if (form.empty() || !a || (digits && (a->number != 0xFFFF || form[0] == '0')))
                 EXPECT_EQ(ours, shown[k] == "<BAD INDEX>" ? "Not Specified" : shown[k]) << name;
         }
