@@ -1,49 +1,35 @@
-// An attribute sink that keeps the record for assertions, and helpers to run
-// a decoder over hand-made bytes.
+// An attribute sink that keeps the record for assertions, and the portable tests' shorthands around it.
 #pragma once
 
-#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "TableBuilder.h"
-#include "items/AttributeSink.h"
-#include "items/CCVSmBiosItem.h"
+#include "core/TypeDispatcher.h"
 
 struct RecordedAttribute {
-    std::string name;
-    bool numbered;
-    ValueType type;
+    std::string name, text;
     uint32_t number;
-    std::string text;
-    bool nullText;
-    Bytes bytes;
 };
 
 class RecordingSink : public IAttributeSink {
 public:
-    // Appends numbered `failAt` (0-based) fail with `code`; -1 never fails.
-    explicit RecordingSink(int failAt = -1, AppendResult code = static_cast<AppendResult>(0x8007000Eu))
-        : failAt_(failAt), code_(code) {}
-
+    // Append number `failAt` (0-based) fails with `code`.
+    explicit RecordingSink(int failAt = -1, AppendResult code = 0) : failAt_(failAt), code_(code) {}
     AppendResult Append(const char* name, bool numberedName, const AttributeValue& value) override;
+    const RecordedAttribute* Find(const std::string& name) const; // the first of that name
 
     std::vector<RecordedAttribute> attributes;
-    std::vector<std::string> Names() const;
-    // The first attribute of that name; fails the test when there is none.
-    const RecordedAttribute& Get(const std::string& name) const;
-    bool Has(const std::string& name) const;
+    // The values in record order: b12 (UI1), w1234 (UI2), d12345678 (UI4), f01 (Bool), "text", [0102].
+    std::string values;
 
 private:
     int failAt_;
     AppendResult code_;
-    int calls_ = 0;
 };
 
-// Loads `structure` (whole bytes, strings included) into a fresh decoder of
-// class D and decodes it.
-template <class D> AppendResult DecodeBytes(const Bytes& structure, RecordingSink& sink) {
-    D decoder;
-    decoder.Load(structure.data(), static_cast<uint32_t>(structure.size()));
-    return decoder.Decode(sink);
-}
+// Attaches a copy of `bytes`; the table owns and frees it.
+void AttachCopy(CSmBiosTable& table, const Bytes& bytes);
+// The decoder class of `type` (176 and 186 too: the dispatcher's table carries the OEM marker).
+std::unique_ptr<CCVSmBiosItem> DecoderFor(uint8_t type);

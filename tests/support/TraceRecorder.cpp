@@ -1,5 +1,6 @@
 #include "TraceRecorder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <mutex>
@@ -25,19 +26,15 @@ void TraceWrite(unsigned level, const char* scope, const char* category, const c
     g_records.push_back({level, scope ? scope : "", category ? category : "", text ? text : "", buffer});
 }
 
-namespace TraceRecorder {
-void Clear() {
+void TraceRecorder::Clear() {
     std::lock_guard<std::mutex> hold(g_lock);
     g_records.clear();
 }
-const std::vector<TraceRecord>& Records() {
+const std::vector<TraceRecord>& TraceRecorder::Records() {
     return g_records;
 }
-size_t Count(const std::string& s) {
+size_t TraceRecorder::Count(const std::string& s) {
     std::lock_guard<std::mutex> hold(g_lock);
-    size_t n = 0;
-    for (const auto& r : g_records)
-        n += (r.text == s || r.details == s) ? 1 : 0;
-    return n;
+    return std::count_if(g_records.begin(), g_records.end(),
+                         [&s](const TraceRecord& r) { return r.text == s || r.details == s; });
 }
-} // namespace TraceRecorder

@@ -1,5 +1,4 @@
-// In-memory trace target for tests of the portable code: every record that
-// reaches Trace() is kept, formatted, so that a test can assert on it.
+// In-memory trace target for tests of the portable code: every record that reaches Trace(), formatted.
 #pragma once
 
 #include <string>
@@ -7,15 +6,11 @@
 
 struct TraceRecord {
     unsigned level;
-    std::string scope;
-    std::string category;
-    std::string text;
-    std::string details;
+    std::string scope, category, text, details;
 };
 
 namespace TraceRecorder {
 void Clear();
 const std::vector<TraceRecord>& Records();
-// Records whose text or details equal `s`.
-size_t Count(const std::string& s);
+size_t Count(const std::string& s); // records whose text or details equal `s`
 } // namespace TraceRecorder
