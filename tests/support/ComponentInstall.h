@@ -1,7 +1,8 @@
 // Installs the built component for the lifetime of a test: registers
-// Korvix.dll and TorvelAccess.dll from the test executable's folder, points
-// "DependencyTables" at a fresh folder holding the feature's dependency
-// table, and undoes all of it (restoring an earlier "DependencyTables").
+// Korvix.dll and TorvelAccess.dll from the test executable's folder and points
+// "DependencyTables" at a fresh folder holding the feature's dependency table;
+// all of it is undone at the end (an earlier "DependencyTables" comes back).
+// Also the one loader of a DLL and its exports.
 //
 // Tests that use it touch machine-wide state: give them the ctest resource
 // locks "korvix_accessor_registration" and "QuarnexCommonRegistry".
@@ -9,7 +10,31 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+
+#include "common/platform/ComWrappers.h"
+
+class HklmKey;
+class TempFolder;
+
+// A DLL loaded for the life of the object.
+class Dll {
+public:
+    explicit Dll(const std::wstring& path) : library_(LoadLibraryW(path.c_str())) {}
+    HMODULE Handle() const { return library_.Get(); }
+    template <class F> F Export(const char* name) const {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library_.Get(), name)));
+    }
+    // An export without arguments that returns an HRESULT; E_NOTIMPL when missing.
+    HRESULT Call(const char* name) const {
+        auto entry = Export<HRESULT(STDAPICALLTYPE*)()>(name);
+        return entry ? entry() : E_NOTIMPL;
+    }
+
+private:
+    LibraryHandle library_;
+};
 
 class ComponentInstall {
 public:
@@ -34,14 +59,9 @@ public:
     static std::wstring BinaryFolder();
 
 private:
-    bool Register(const wchar_t* dll, bool on);
-
     std::string error_;
     std::wstring folder_;
-    std::wstring savedTables_;
-    bool hadTables_ = false;
-    bool createdParent_ = false; // HKLM\SOFTWARE\Quarnex
-    bool createdCommon_ = false; // HKLM\SOFTWARE\Quarnex\Common
-    bool registeredKorvix_ = false;
-    bool registeredAccessor_ = false;
+    std::unique_ptr<TempFolder> tables_;
+    std::unique_ptr<HklmKey> common_;
+    bool registered_[2] = {};
 };

@@ -1,0 +1,97 @@
+// Registry access for the Windows tests: string values read back exactly as
+// stored (a REG_EXPAND_SZ where a REG_SZ is due does not pass), and a key
+// below HKEY_LOCAL_MACHINE whose values are put back at the end.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The REG_SZ value `name` (null: the default value) of root\path; nothing when
+// the key or the value is missing or the value has another type.
+inline std::optional<std::wstring> ReadSz(HKEY root, const std::wstring& path, const wchar_t* name = nullptr) {
+    wchar_t value[2048];
+    DWORD size = sizeof value;
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, value, &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    return std::wstring(value);
+}
+
+inline bool KeyExists(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// HKEY_LOCAL_MACHINE\path, created when missing. Values set or removed through
+// it get their earlier state back at the end; then the keys it created go,
+// as far as nothing else lives in them.
+class HklmKey {
+public:
+    explicit HklmKey(const std::string& path) : path_(path) {
+        for (size_t at = path.find('\\'); created_.empty(); at = path.find('\\', at + 1)) {
+            HKEY probe = nullptr;
+            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.substr(0, at).c_str(), 0, KEY_READ, &probe) == 0)
+                RegCloseKey(probe);
+            else
+                created_ = path.substr(0, at);
+            if (at == std::string::npos) break;
+        }
+        ok_ = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                              nullptr) == ERROR_SUCCESS;
+    }
+    ~HklmKey() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+            if (it->present)
+                RegSetValueExA(key_, it->name.c_str(), 0, it->type, it->data.data(),
+                               static_cast<DWORD>(it->data.size()));
+            else
+                RegDeleteValueA(key_, it->name.c_str());
+        if (key_) RegCloseKey(key_);
+        for (std::string key = path_; !created_.empty() && key.size() >= created_.size();
+             key.resize(key.rfind('\\')))
+            if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str()) != ERROR_SUCCESS) break;
+    }
+    HklmKey(const HklmKey&) = delete;
+    HklmKey& operator=(const HklmKey&) = delete;
+
+    bool Ok() const { return ok_; }
+    bool Set(const char* name, DWORD type, const void* data, DWORD size) {
+        Save(name);
+        return RegSetValueExA(key_, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+    }
+    bool SetDword(const char* name, DWORD value) { return Set(name, REG_DWORD, &value, sizeof value); }
+    bool SetString(const char* name, const std::string& value, DWORD type = REG_SZ) {
+        return Set(name, type, value.c_str(), static_cast<DWORD>(value.size() + 1));
+    }
+    void Remove(const char* name) {
+        Save(name);
+        RegDeleteValueA(key_, name);
+    }
+
+private:
+    struct Saved {
+        std::string name;
+        bool present = false;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+    };
+    void Save(const char* name) {
+        Saved saved{name};
+        DWORD size = 0;
+        if (RegQueryValueExA(key_, name, nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
+            saved.data.resize(size);
+            saved.present = RegQueryValueExA(key_, name, nullptr, &saved.type, saved.data.data(), &size) == 0;
+        }
+        saved_.push_back(saved);
+    }
+
+    std::string path_, created_; // created_: the outermost key that did not exist before
+    HKEY key_ = nullptr;
+    bool ok_ = false;
+    std::vector<Saved> saved_;
+};

@@ -1,0 +1,458 @@
+// The trace library: records, the level filter and long details, the first
+// write, file switching and history names, error texts, the configuration
+// from the registry, and joining the trace object of the host executable.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <functional>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "Registry.h"
+#include "TraceFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Adjust = std::function<void(CCVireoTrace::Settings&)>;
+const std::string kBaseKey = "Software\\Quarnex\\Common\\Tracing\\";
+const char kVersion[] = "3.05"; // of this executable's version resource
+const wchar_t kDefaultFile[] = L"Trace.trc";
+
+std::string ExeName() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return fs::path(path).filename().string();
+}
+
+std::string Narrow(const wchar_t* text) {
+    return fs::path(text).string();
+}
+
+// A trace object configured in code to write every level into `file`.
+std::unique_ptr<CCVireoTrace> MakeTrace(const std::wstring& file, const Adjust& adjust = {}) {
+    auto trace = std::make_unique<CCVireoTrace>("NoSuchKey", 0x24, "CCVireoTrace_PID_", kBaseKey.c_str());
+    CCVireoTrace::Settings settings;
+    settings.fileName = file.c_str();
+    if (adjust) adjust(settings);
+    trace->Apply(settings);
+    return trace;
+}
+
+// A trace object configured from HKLM\<base>\<this exe>\<version>\<name>,
+// with a stand-in for its module's gg_ptrc slot.
+struct Configured {
+    std::unique_ptr<CCVireoTrace*> slot = std::make_unique<CCVireoTrace*>();
+    std::unique_ptr<CCVireoTrace> trace;
+    CCVireoTrace* operator->() const { return trace.get(); }
+};
+Configured FromRegistry(const std::string& name, DWORD flags = 0x24) {
+    Configured c;
+    c.trace = std::make_unique<CCVireoTrace>(("%ModuleName%\\%ModuleVersion%\\" + name).c_str(), flags,
+                                             "CCVireoTrace_PID_", kBaseKey.c_str(), c.slot.get());
+    return c;
+}
+std::string CaseKey(const std::string& name) {
+    return kBaseKey + ExeName() + "\\" + kVersion + "\\" + name;
+}
+
+std::string Summary(const CCVireoTrace& t) {
+    return std::string(t.Enabled() ? "on" : "off") + " level " + std::to_string(t.Level()) + " size " +
+           std::to_string(t.SizeLimit()) + " time " + std::to_string(t.TimeLimitMinutes()) + " delay " +
+           std::to_string(t.DelaySeconds()) + (t.ModuleColumn() ? " column" : "") +
+           (t.KeepHistory() ? " history" : "") + (t.ClearFlag() ? " clear" : "") + " " + Narrow(t.FileName());
+}
+
+// This executable's own trace object as the host that others join; off again at the end.
+struct Host {
+    explicit Host(CCVireoTrace::Settings settings) { ModuleTraceObject().Apply(settings); }
+    ~Host() {
+        CCVireoTrace::Settings off;
+        off.enabled = false;
+        ModuleTraceObject().Apply(off);
+    }
+};
+
+} // namespace
+
+TEST(TraceRecord, FieldsLevelsAndScopes) {
+    TempFolder folder;
+    for (bool column : {false, true}) {
+        const std::wstring file = folder.File(column ? L"column.trc" : L"plain.trc");
+        auto trace = MakeTrace(file, [&](CCVireoTrace::Settings& s) {
+            s.level = 5;
+            s.moduleColumn = column;
+        });
+        for (unsigned level : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 0xFFFFFFFFu})
+            trace->Trace(level, "Outer::Inner::Method", "Enter", "text", "%u", level);
+        trace->Trace(1, "DllMain", "Internal", "", "");
+        trace->Trace(1, (std::string(300, 'K') + "::M").c_str(), "Internal", "", "");
+        const TraceFileContent c = ReadTraceFile(file, column);
+        EXPECT_TRUE(c.bom && c.narrowUnits && c.bad.empty() && c.trailing.empty());
+        ASSERT_EQ(c.records.size(), 8u); // levels 0 to 5 pass the filter
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        EXPECT_EQ(c.lines[0].substr(6, 4), std::to_string(now.wYear));
+        for (unsigned level = 0; level <= 5; ++level) {
+            const TraceRecord& r = c.records[level];
+            EXPECT_EQ(r.pid + " " + r.tid, Id4(GetCurrentProcessId()) + " " + Id4(GetCurrentThreadId()));
+            EXPECT_EQ(r.level, kTraceLevelWords[level]); // none for level 0
+            EXPECT_EQ(r.module, column ? ExeName() : "");
+            EXPECT_EQ(r.cls + "|" + r.method + "|" + r.category + "|" + r.text + "|" + r.details,
+                      "Outer|Inner::Method|Enter|text|" + std::to_string(level));
+        }
+        EXPECT_EQ(c.records[6].method, "DllMain"); // no "::": the whole scope
+        EXPECT_NE(c.records[6].cls, "");
+        EXPECT_EQ(c.records[7].cls, std::string(259, 'K'));
+    }
+}
+
+// Details of any length are written whole; bytes are widened one by one and
+// every LF becomes CR LF. Details that leave no room for the end marker drop
+// their record; a bare message without line end stands in its place.
+TEST(TraceRecord, LongAndWidenedDetailsAndTheEndMarkerEdge) {
+    TempFolder folder;
+    const std::wstring file = folder.File(L"details.trc");
+    auto trace = MakeTrace(file);
+    trace->Trace(2, "C::M", "Internal", "", "");
+    const size_t header = ReadTraceFile(file, false).lines.at(0).size();
+    const std::string fits(4094 - header, 'f'), over(4095 - header, 'x'), huge(3 * 4096 + 500, 'h');
+    for (const std::string* details : {&fits, &over, &huge})
+        trace->Trace(2, "C::M", "Internal", "", "%s", details->c_str());
+    const std::string text(9000, 't');
+    trace->Trace(2, "C::M", "Internal", text.c_str(), "\x80|\xFF|a\nb|%S|%I64X|%%", L"\u00E9t",
+                 0x123456789ABCDEF0ULL);
+    const TraceFileContent c = ReadTraceFile(file, false);
+    ASSERT_EQ(c.lines.size(), 5u);
+    EXPECT_EQ(c.records.at(1).details, fits);
+    EXPECT_EQ(c.lines[2].find(std::string(10, 'x')), std::string::npos);
+    EXPECT_FALSE(isdigit(static_cast<unsigned char>(c.lines[2][0]))) << "a bare message, not a record";
+    EXPECT_EQ(c.lines[2].substr(c.lines[2].size() - huge.size() - 1), "\t" + huge);
+    const std::u16string tail = u"\t" + std::u16string(text.begin(), text.end()) +
+                                u"\t\u0080|\u00FF|a\r\nb|\u00E9t|123456789ABCDEF0|%\r\n";
+    ASSERT_GE(c.units.size(), tail.size());
+    EXPECT_EQ(c.units.substr(c.units.size() - tail.size()), tail);
+}
+
+// Below the level, or disabled, nothing is formatted (a bad argument would
+// crash), no file is made and no semaphore taken.
+TEST(TraceRecord, FilteredCallsDoNoWork) {
+    TempFolder folder;
+    const std::wstring file = folder.File(L"off.trc");
+    auto off = MakeTrace(file, [](CCVireoTrace::Settings& s) { s.enabled = false; });
+    auto low = MakeTrace(file, [](CCVireoTrace::Settings& s) { s.level = 2; });
+    off->Trace(1, "C::M", "Internal", "", "%s", reinterpret_cast<const char*>(1));
+    low->Trace(3, "C::M", "Internal", "", "%s", reinterpret_cast<const char*>(1));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(off->SemaphoreHandle() == nullptr && low->SemaphoreHandle() == nullptr);
+}
+
+// The first record appends to an existing file, truncates it with the clear
+// flag or, with a time limit, switches it first (a file the object creates
+// itself starts the clock); a file that cannot be written loses its records.
+TEST(TraceFile, FirstWrite) {
+    const Adjust clear = [](CCVireoTrace::Settings& s) { s.clear = true; };
+    const Adjust timed = [](CCVireoTrace::Settings& s) { s.timeLimitMinutes = 5; };
+    const struct {
+        const wchar_t* name;
+        bool existing;
+        Adjust adjust;
+        size_t lines;
+        const wchar_t* history;
+    } rows[] = {
+        {L"append.trc", true, {}, 3, nullptr},
+        {L"clear.trc", true, clear, 2, nullptr},
+        {L"timed.trc", true, timed, 2, L"timed_000.trc"},
+        {L"fresh.trc", false, timed, 2, nullptr},
+        {L"missing\\lost.trc", false, timed, 0, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Narrow(row.name));
+        TempFolder folder;
+        if (row.existing) std::ofstream(folder.Path() / row.name, std::ios::binary).write("o\0l\0d\0\r\0\n\0", 10);
+        auto trace = MakeTrace(folder.File(row.name), row.adjust);
+        for (const char* details : {"one", "two"})
+            trace->Trace(1, "C::M", "Internal", "", details);
+        EXPECT_TRUE(trace->Enabled());
+        EXPECT_EQ(std::distance(fs::recursive_directory_iterator(folder.Path()), {}),
+                  row.lines == 0 ? 0 : row.history ? 2 : 1);
+        const TraceFileContent c = ReadTraceFile(folder.File(row.name), false);
+        ASSERT_EQ(c.lines.size(), row.lines);
+        if (row.lines == 0) continue;
+        EXPECT_EQ(c.bom, row.lines != 3); // the old file had none
+        EXPECT_EQ(c.lines[0] == "old", row.lines == 3);
+        EXPECT_EQ(c.records.back().details, "two");
+        if (row.history) EXPECT_EQ(ReadTraceFile(folder.File(row.history), false).lines.at(0), "old");
+    }
+}
+
+// The first record that finds the file past its size limit moves it to the
+// history name and starts a new file with itself.
+TEST(TraceFile, SizeLimitSwitchesToTheHistoryName) {
+    const struct {
+        const wchar_t* name;
+        int taken; // history files Trace_000.trc ... that exist
+        bool keep;
+        const wchar_t* history;
+    } rows[] = {
+        {L"Trace.trc", 1, false, L"Trace_000.trc"}, // replaced without history
+        {L"Trace.trc", 2, true, L"Trace_002.trc"},  // else the next free number
+        {L"Trace.trc", 1000, true, L"Trace_aaa.trc"},
+        {L"x.TRACE.TXT", 0, false, L"x_000.trace.txt"},
+        {L"a.b.log", 0, false, L"a.b_000.log"},
+        {L"NoExtension", 0, false, L"NoExtension_000"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Narrow(row.history));
+        TempFolder folder;
+        for (int i = 0; i < row.taken; ++i) {
+            wchar_t name[32];
+            swprintf(name, 32, L"Trace_%03d.trc", i);
+            std::ofstream(folder.Path() / name);
+        }
+        auto trace = MakeTrace(folder.File(row.name), [&](CCVireoTrace::Settings& s) {
+            s.sizeLimit = 1000;
+            s.keepHistory = row.keep;
+        });
+        size_t written = 0;
+        while (written < 100 && !ReadTraceFile(folder.File(row.history), false).bom)
+            trace->Trace(3, "Writer::Run", "Internal", "", "record %04d", static_cast<int>(written++));
+        const TraceFileContent old = ReadTraceFile(folder.File(row.history), false),
+                               fresh = ReadTraceFile(folder.File(row.name), false);
+        ASSERT_TRUE(old.bom && fresh.bom);
+        // Counted: 2 for the byte-order mark, 2 a byte, the inserted CRs not.
+        const size_t counted = 2 + 2 * (old.units.size() - old.lines.size());
+        EXPECT_GT(counted, 1000u);
+        EXPECT_LE(counted - 2 * (old.lines.back().size() + 1), 1000u);
+        EXPECT_EQ(old.records.size() + 1, written);
+        ASSERT_EQ(fresh.records.size(), 1u);
+        EXPECT_EQ(fresh.records[0].details, "record " + Id4(static_cast<DWORD>(written - 1)));
+        EXPECT_EQ(trace->BytesWritten(), 2 + 2 * (fresh.lines[0].size() + 1));
+        if (row.keep) EXPECT_EQ(fs::file_size(folder.Path() / L"Trace_000.trc"), 0u);
+    }
+}
+
+// A dot in a folder name starts the extension too; that history folder does
+// not exist, so the move fails: the record, a warning with the error code and
+// its text, and an error naming the history file are written, and the file
+// goes on. Once the folder exists the next record moves the file.
+TEST(TraceFile, FailedMoveKeepsTheFileAndSaysWhy) {
+    TempFolder folder;
+    fs::create_directory(folder.Path() / "logs.d");
+    const std::wstring file = folder.File(L"logs.d\\Trace"), history = folder.File(L"logs_000.d\\Trace");
+    auto trace = MakeTrace(file, [](CCVireoTrace::Settings& s) { s.sizeLimit = 2; }); // a new file is 2
+    trace->Trace(3, "Writer::Run", "Internal", "", "first");
+    trace->Trace(3, "Writer::Run", "Internal", "", "second");
+    const std::vector<std::string> lines = ReadTraceFile(file, false).lines;
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(ReadTraceFile(file, false).records.at(1).details, "second");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(lines[2], m, std::regex(" 0x([0-9a-f]{8}), (.*)$"))) << lines[2];
+    const DWORD code = std::stoul(m[1].str(), nullptr, 16);
+    EXPECT_NE(code, 0u);
+    EXPECT_EQ(m[2].str(), CCVireoTrace::GetErrorText(code));
+    EXPECT_NE(lines[3].find("'" + Narrow(history.c_str()) + "'"), std::string::npos) << lines[3];
+    fs::create_directory(folder.Path() / "logs_000.d");
+    trace->Trace(3, "Writer::Run", "Internal", "", "third");
+    EXPECT_EQ(ReadTraceFile(history, false).lines, lines);
+    EXPECT_EQ(ReadTraceFile(file, false).records.at(0).details, "third");
+}
+
+// System texts (facility 8 by its low 16 bits) without their line break, the
+// WMI table, and for message-queuing codes (facility 14) the stand-ins for
+// MQUTIL.DLL, then the system table, NETMSG.DLL and wmiutils.dll; texts are
+// cut to 4095 characters.
+TEST(TraceErrorText, SystemWmiAndMessageLibraryTexts) {
+    char* system = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, 5, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&system), 0,
+                   nullptr);
+    std::string five(system ? system : "");
+    LocalFree(system);
+    five.erase(five.find_last_not_of("\r\n") + 1);
+    ASSERT_FALSE(five.empty());
+    const std::string unknown = CCVireoTrace::GetErrorText(0x12345678u);
+    const std::pair<DWORD, std::string> rows[] = {
+        {5, five},
+        {0x80080005u, five},
+        {0xC00E0001u, "Text of the first library."},
+        {0xC00E0003u, "Text of the second library."},
+        {0xC00E0004u, "Text of the third library."},
+        {0xC00E0005u, "First of two."},
+        {0xC00E0002u, std::string(4095, 'L')},
+        {0xC00E0009u, unknown},
+        {0x80041000u, unknown}, // before, between and after the WMI table's ranges
+        {0x8004104Au, unknown},
+        {0x80043003u, unknown},
+    };
+    for (const auto& [code, text] : rows)
+        EXPECT_EQ(CCVireoTrace::GetErrorText(code), text) << std::hex << code;
+    // Each end of each range of the WMI table has a text of its own.
+    std::set<std::string> texts;
+    for (DWORD code : {0x80041001u, 0x80041049u, 0x80041050u, 0x8004105Du, 0x8004105Fu, 0x80041078u, 0x8004107Au,
+                       0x80041080u, 0x8004108Au, 0x80042001u, 0x80042002u, 0x80043001u, 0x80043002u})
+        texts.insert(CCVireoTrace::GetErrorText(code));
+    EXPECT_EQ(texts.size(), 13u);
+    EXPECT_EQ(texts.count(unknown), 0u);
+}
+
+// The values of the module's key: a DWORD counts as REG_DWORD only, a string
+// as REG_SZ only; "TraceClear" only when present and tracing is on,
+// "TraceGlobalEnable" and "TraceKeepHistory" whenever the key opens.
+TEST(TraceConfiguration, RegistryValuesTypesAndDefaults) {
+    const DWORD flags = 0x24 | CCVireoTrace::FlagModuleColumn | CCVireoTrace::FlagClear |
+                        CCVireoTrace::FlagKeepHistory;
+    TempFolder folder;
+    const std::string file = (folder.Path() / "all.trc").string(), none = " " + Narrow(kDefaultFile);
+    const auto raw = [](const auto& value) { return std::string(reinterpret_cast<const char*>(&value), sizeof value); };
+    const DWORD one = 1, size = 4000;
+    const long long wide = 1;
+    const struct {
+        bool key;
+        std::map<std::string, DWORD> dwords;
+        std::map<std::string, std::pair<DWORD, std::string>> others; // type and bytes
+        std::string expected;
+    } rows[] = {
+        {false, {}, {}, "off level 0 size 0 time 0 delay 0 column history clear" + none},
+        {true, {{"Trace", 1}}, {}, "on level 0 size 0 time 0 delay 0 clear" + none},
+        {true, {{"Trace", 1}, {"TraceClear", 0}}, {}, "on level 0 size 0 time 0 delay 0" + none},
+        {true, {{"TraceLevel", 6}, {"TraceGlobalEnable", 1}}, {{"Trace", {REG_SZ, std::string("1", 2)}}},
+         "off level 6 size 0 time 0 delay 0 column clear" + none},
+        {true,
+         {{"Trace", 1}},
+         {{"TraceLevel", {REG_SZ, std::string("6", 2)}},
+          {"TraceFile", {REG_DWORD, raw(one)}},
+          {"TraceLimitSize", {REG_BINARY, raw(size)}},
+          {"TraceKeepHistory", {REG_QWORD, raw(wide)}},
+          {"TraceGlobalEnable", {REG_DWORD_BIG_ENDIAN, raw(one)}},
+          {"TraceClear", {REG_SZ, std::string("0", 2)}},
+          {"TraceLimitTime", {REG_EXPAND_SZ, std::string("9", 2)}}},
+         "on level 0 size 0 time 0 delay 0 clear" + none},
+        {true,
+         {{"Trace", 1},
+          {"TraceClear", 1},
+          {"TraceLevel", 6},
+          {"TraceGlobalEnable", 1},
+          {"TraceKeepHistory", 1},
+          {"TraceLimitSize", 5000},
+          {"TraceLimitTime", 7},
+          {"TraceDelaySecs", 9}},
+         {{"TraceFile", {REG_SZ, file + '\0'}}},
+         "on level 6 size 5000 time 7 delay 9 column history clear " + file},
+    };
+    int number = 0;
+    for (const auto& row : rows) {
+        const std::string name = "Values" + std::to_string(++number);
+        std::unique_ptr<HklmKey> key(row.key ? new HklmKey(CaseKey(name)) : nullptr);
+        for (const auto& [value, data] : row.dwords)
+            key->SetDword(value.c_str(), data);
+        for (const auto& [value, data] : row.others)
+            key->Set(value.c_str(), data.first, data.second.data(), static_cast<DWORD>(data.second.size()));
+        Configured c = FromRegistry(name, flags);
+        EXPECT_EQ(Summary(*c.trace), row.expected);
+        EXPECT_EQ(*c.slot, c.trace.get()) << "not joined: its own address in the slot";
+    }
+}
+
+TEST(TraceConfiguration, KeyTemplateTokensAndLength) {
+    const std::string exe = ExeName();
+    std::string thirty, expanded;
+    for (int i = 0; i < 30; ++i) {
+        thirty += "%ModuleName%";
+        expanded += exe;
+    }
+    const std::pair<std::string, std::string> rows[] = {
+        {"%%x\\%Unknown%y\\%modulename%-%MODULEVERSION%\\lone%percent",
+         "%x\\y\\" + exe + "-" + kVersion + "\\lone%percent"},
+        {thirty, expanded},
+    };
+    for (const auto& [keyTemplate, path] : rows) {
+        CCVireoTrace* slot = nullptr;
+        const CCVireoTrace trace(keyTemplate.c_str(), 0x24, "CCVireoTrace_PID_", kBaseKey.c_str(), &slot);
+        EXPECT_EQ(trace.KeyPath(), (kBaseKey + path).substr(0, 259));
+    }
+}
+
+// "TraceFile": environment variables, then the first "%PID%" and "%TID%";
+// an expansion beyond the name buffer keeps the default.
+TEST(TraceConfiguration, TraceFileExpansion) {
+    TempFolder folder;
+    HklmKey key(CaseKey("FileTokens"));
+    key.SetDword("Trace", 1);
+    key.SetString("TraceFile", "%KORVIX_TRACE_DIR%\\run_%PID%_%PID%_%TID%.trc");
+    {
+        ScopedEnv dir(L"KORVIX_TRACE_DIR", folder.Path().wstring());
+        EXPECT_EQ(fs::path(FromRegistry("FileTokens")->FileName()),
+                  folder.Path() /
+                      ("run_" + Id4(GetCurrentProcessId()) + "_%PID%_" + Id4(GetCurrentThreadId()) + ".trc"));
+    }
+    ScopedEnv dir(L"KORVIX_TRACE_DIR", std::wstring(300, L'd'));
+    EXPECT_STREQ(FromRegistry("FileTokens")->FileName(), kDefaultFile);
+}
+
+// An enabled host with the module column is joined: the joining object reads
+// no registry value, takes the host's configuration and leaves its slot
+// alone; records of both from several threads stay whole and in order across
+// file switches. A host without the column, or disabled, is not joined.
+TEST(TraceJoin, HostWithModuleColumnIsJoinedAndBothWriteWholeRecords) {
+    TempFolder folder;
+    HklmKey key(CaseKey("Join"));
+    key.SetDword("Trace", 1);
+    key.SetDword("TraceLevel", 1);
+    for (bool enabled : {false, true}) {
+        CCVireoTrace::Settings settings;
+        settings.enabled = enabled;
+        settings.moduleColumn = !enabled;
+        Host host(settings);
+        Configured c = FromRegistry("Join");
+        EXPECT_EQ(c->Level(), 1u);
+        EXPECT_EQ(*c.slot, c.trace.get());
+    }
+    const std::wstring file = folder.File(L"Trace.trc");
+    CCVireoTrace::Settings settings;
+    settings.fileName = file.c_str();
+    settings.level = 5;
+    settings.moduleColumn = settings.keepHistory = true;
+    settings.sizeLimit = 20000;
+    Host host(settings);
+    ModuleTraceObject().Trace(1, "Host::Run", "Internal", "", "first");
+    Configured joined = FromRegistry("Join");
+    EXPECT_EQ(Summary(*joined.trace), Summary(ModuleTraceObject()));
+    EXPECT_EQ(joined->BytesWritten(), ModuleTraceObject().BytesWritten());
+    EXPECT_FALSE(joined->FirstWritePending());
+    EXPECT_EQ(*joined.slot, nullptr);
+
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        for (CCVireoTrace* writer : {&ModuleTraceObject(), joined.trace.get()})
+            threads.emplace_back([=] {
+                for (int i = 0; i < 200; ++i)
+                    writer->Trace(4, "Writer::Write", "Internal", "", "%p %d %04d", writer, t, i);
+            });
+    for (auto& thread : threads)
+        thread.join();
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder.Path()))
+        if (entry.path() != file) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    files.push_back(file); // history files by number, then the current one
+    EXPECT_GT(files.size(), 2u);
+    std::map<std::string, int> last; // writer and thread: the last number seen
+    size_t records = 0;
+    for (const fs::path& path : files) {
+        const TraceFileContent c = ReadTraceFile(path, true);
+        EXPECT_TRUE(c.bad.empty() && c.trailing.empty()) << path;
+        for (const TraceRecord& r : c.records) {
+            if (r.method != "Write") continue;
+            ++records;
+            EXPECT_EQ(r.module, ExeName());
+            const size_t at = r.details.rfind(' ');
+            int& previous = last.try_emplace(r.details.substr(0, at), -1).first->second;
+            EXPECT_EQ(std::stoi(r.details.substr(at + 1)), ++previous) << r.details;
+        }
+    }
+    EXPECT_EQ(records, 1200u);
+    EXPECT_EQ(last.size(), 6u);
+}
