@@ -19,7 +19,8 @@ std::wstring ComponentInstall::BinaryFolder() {
 ComponentInstall::ComponentInstall(const std::string& tableXml) : tables_(std::make_unique<TempFolder>()) {
     folder_ = tables_->Path().wstring();
     std::ifstream shipped(KORVIX_SOURCE_DIR "/module/deptables/Korvix_1.05.xml", std::ios::binary);
-    const std::string xml = tableXml.empty() ? std::string(std::istreambuf_iterator<char>(shipped), {}) : tableXml;
+    const std::string xml =
+        tableXml.empty() ? std::string(std::istreambuf_iterator<char>(shipped), {}) : tableXml;
     tables_->Write("Korvix_1.05.xml", xml);
     common_ = std::make_unique<HklmKey>("SOFTWARE\\Quarnex\\Common");
     if (xml.empty() || !common_->SetString("DependencyTables", tables_->Path().string())) {

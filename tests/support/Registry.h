@@ -11,7 +11,8 @@
 
 // The REG_SZ value `name` (null: the default value) of root\path; nothing when
 // the key or the value is missing or the value has another type.
-inline std::optional<std::wstring> ReadSz(HKEY root, const std::wstring& path, const wchar_t* name = nullptr) {
+inline std::optional<std::wstring> ReadSz(HKEY root, const std::wstring& path,
+                                          const wchar_t* name = nullptr) {
     wchar_t value[2048];
     DWORD size = sizeof value;
     if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, value, &size) !=

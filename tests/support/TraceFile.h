@@ -17,7 +17,8 @@
 #include "common/trace/ModuleTrace.h"
 
 // The word a record of level 1-6 carries; other levels write no level column.
-inline const char* const kTraceLevelWords[] = {"", "Error", "Warning", "Info", "Verbose", "InfoCC", "VerboseCC"};
+inline const char* const kTraceLevelWords[] = {"",        "Error",  "Warning",  "Info",
+                                               "Verbose", "InfoCC", "VerboseCC"};
 
 struct TraceRecord {
     std::string pid, tid, level, module, cls, method, category, text, details;
@@ -45,7 +46,8 @@ inline TraceFileContent ReadTraceFile(const std::filesystem::path& path, bool mo
     c.bom = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
     std::string text;
     for (size_t i = c.bom ? 2 : 0; i + 1 < bytes.size(); i += 2) {
-        c.units.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
+        c.units.push_back(
+            static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
         c.narrowUnits = c.narrowUnits && bytes[i + 1] == 0;
         text.push_back(bytes[i]);
     }
@@ -62,10 +64,12 @@ inline TraceFileContent ReadTraceFile(const std::filesystem::path& path, bool mo
         if (f.size() == 8 + m) f.insert(f.begin() + 3, ""); // no level column
         if (f.size() != 9 + m || !std::regex_match(f[0], stamp) || !std::regex_match(f[1], id) ||
             !std::regex_match(f[2], id) ||
-            std::find(std::begin(kTraceLevelWords), std::end(kTraceLevelWords), f[3]) == std::end(kTraceLevelWords))
+            std::find(std::begin(kTraceLevelWords), std::end(kTraceLevelWords), f[3]) ==
+                std::end(kTraceLevelWords))
             c.bad.push_back(line);
         else
-            c.records.push_back({f[1], f[2], f[3], m ? f[4] : "", f[4 + m], f[5 + m], f[6 + m], f[7 + m], f[8 + m]});
+            c.records.push_back(
+                {f[1], f[2], f[3], m ? f[4] : "", f[4 + m], f[5 + m], f[6 + m], f[7 + m], f[8 + m]});
     }
     c.trailing = text.substr(from);
     return c;
@@ -76,9 +80,9 @@ class TempFolder {
 public:
     TempFolder() {
         static LONG counter = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("korvix_" + std::to_string(GetCurrentProcessId()) + "_" +
-                 std::to_string(InterlockedIncrement(&counter)));
+        path_ =
+            std::filesystem::temp_directory_path() / ("korvix_" + std::to_string(GetCurrentProcessId()) +
+                                                      "_" + std::to_string(InterlockedIncrement(&counter)));
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
         std::filesystem::create_directories(path_);
@@ -102,14 +106,16 @@ private:
 };
 
 // The executable's own trace object writes levels up to `level`, with the
-// module column, into `file` while the capture lives; modules loaded
-// meanwhile join it.
+// module column and numbered history files, into `file` while the capture
+// lives; modules loaded meanwhile join it.
 class TraceCapture {
 public:
-    explicit TraceCapture(std::wstring file, unsigned level = 6) : file_(std::move(file)) {
+    explicit TraceCapture(std::wstring file, unsigned level = 6, DWORD sizeLimit = 0)
+        : file_(std::move(file)) {
         CCVireoTrace::Settings on;
         on.level = level;
-        on.moduleColumn = true;
+        on.moduleColumn = on.keepHistory = true;
+        on.sizeLimit = sizeLimit;
         on.fileName = file_.c_str();
         ModuleTraceObject().Apply(on);
     }
