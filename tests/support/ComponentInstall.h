@@ -1,10 +1,7 @@
 // Installs the built component for the lifetime of a test: registers
 // Korvix.dll and TorvelAccess.dll from the test executable's folder and points
 // "DependencyTables" at a fresh folder holding the feature's dependency table;
-// all of it is undone at the end (an earlier "DependencyTables" comes back).
-// Also the one loader of a DLL and its exports.
-//
-// Tests that use it touch machine-wide state: give them the ctest resource
+// all of it is undone at the end. Tests that use it need the ctest resource
 // locks "korvix_accessor_registration" and "QuarnexCommonRegistry".
 #pragma once
 
@@ -18,17 +15,16 @@
 class HklmKey;
 class TempFolder;
 
-// A DLL loaded for the life of the object.
+// A DLL loaded for the life of the object, and its exports.
 class Dll {
 public:
     explicit Dll(const std::wstring& path) : library_(LoadLibraryW(path.c_str())) {}
-    HMODULE Handle() const { return library_.Get(); }
     template <class F> F Export(const char* name) const {
         return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library_.Get(), name)));
     }
     // An export without arguments that returns an HRESULT; E_NOTIMPL when missing.
     HRESULT Call(const char* name) const {
-        auto entry = Export<HRESULT(STDAPICALLTYPE*)()>(name);
+        const auto entry = Export<HRESULT(STDAPICALLTYPE*)()>(name);
         return entry ? entry() : E_NOTIMPL;
     }
 
@@ -39,12 +35,8 @@ private:
 class ComponentInstall {
 public:
     // The feature context the shipped dependency table describes.
-    static constexpr const char* kFeature = "Korvix";
-    static constexpr const char* kVersion = "1.05";
-    static constexpr const char* kContext = "Client";
-    static constexpr const wchar_t* kFeatureW = L"Korvix";
-    static constexpr const wchar_t* kVersionW = L"1.05";
-    static constexpr const wchar_t* kContextW = L"Client";
+    static constexpr const char *kFeature = "Korvix", *kVersion = "1.05", *kContext = "Client";
+    static constexpr const wchar_t *kFeatureW = L"Korvix", *kVersionW = L"1.05", *kContextW = L"Client";
 
     // `tableXml` replaces the shipped dependency table when not empty.
     explicit ComponentInstall(const std::string& tableXml = std::string());
@@ -55,7 +47,7 @@ public:
     // Empty when everything is in place; otherwise what failed.
     const std::string& Error() const { return error_; }
     const std::wstring& Folder() const { return folder_; }
-    // The folder of the test executable (where the built DLLs are).
+    // The folder of the test executable, where the built DLLs are.
     static std::wstring BinaryFolder();
 
 private:

@@ -15,17 +15,16 @@ inline std::optional<std::wstring> ReadSz(HKEY root, const std::wstring& path,
                                           const wchar_t* name = nullptr) {
     wchar_t value[2048];
     DWORD size = sizeof value;
-    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, value, &size) !=
-        ERROR_SUCCESS)
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, value, &size) != 0)
         return std::nullopt;
     return std::wstring(value);
 }
 
 inline bool KeyExists(HKEY root, const std::wstring& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    const bool exists = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (exists) RegCloseKey(key);
+    return exists;
 }
 
 // HKEY_LOCAL_MACHINE\path, created when missing. Values set or removed through
@@ -34,25 +33,22 @@ inline bool KeyExists(HKEY root, const std::wstring& path) {
 class HklmKey {
 public:
     explicit HklmKey(const std::string& path) : path_(path) {
-        for (size_t at = path.find('\\'); created_.empty(); at = path.find('\\', at + 1)) {
-            HKEY probe = nullptr;
-            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.substr(0, at).c_str(), 0, KEY_READ, &probe) == 0)
-                RegCloseKey(probe);
-            else
+        for (size_t at = 0; created_.empty() && at != std::string::npos;) {
+            at = path.find('\\', at + 1);
+            if (!KeyExists(HKEY_LOCAL_MACHINE,
+                           std::wstring(path.begin(), path.begin() + std::min(at, path.size()))))
                 created_ = path.substr(0, at);
-            if (at == std::string::npos) break;
         }
-        ok_ = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
-                              nullptr) == ERROR_SUCCESS;
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                        nullptr);
     }
     ~HklmKey() {
         for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
             if (it->present)
-                RegSetValueExA(key_, it->name.c_str(), 0, it->type, it->data.data(),
-                               static_cast<DWORD>(it->data.size()));
+                RegSetValueExA(key_, it->name.c_str(), 0, it->type, it->data.data(), DWORD(it->data.size()));
             else
                 RegDeleteValueA(key_, it->name.c_str());
-        if (key_) RegCloseKey(key_);
+        RegCloseKey(key_);
         for (std::string key = path_; !created_.empty() && key.size() >= created_.size();
              key.resize(key.rfind('\\')))
             if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str()) != ERROR_SUCCESS) break;
@@ -60,9 +56,8 @@ public:
     HklmKey(const HklmKey&) = delete;
     HklmKey& operator=(const HklmKey&) = delete;
 
-    bool Ok() const { return ok_; }
     bool Set(const char* name, DWORD type, const void* data, DWORD size) {
-        Save(name);
+        Remove(name);
         return RegSetValueExA(key_, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
     }
     bool SetDword(const char* name, DWORD value) { return Set(name, REG_DWORD, &value, sizeof value); }
@@ -70,7 +65,13 @@ public:
         return Set(name, type, value.c_str(), static_cast<DWORD>(value.size() + 1));
     }
     void Remove(const char* name) {
-        Save(name);
+        Saved saved{name};
+        DWORD size = 0;
+        if (RegQueryValueExA(key_, name, nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
+            saved.data.resize(size);
+            saved.present = RegQueryValueExA(key_, name, nullptr, nullptr, saved.data.data(), &size) == 0;
+        }
+        saved_.push_back(saved);
         RegDeleteValueA(key_, name);
     }
 
@@ -81,18 +82,7 @@ private:
         DWORD type = 0;
         std::vector<BYTE> data;
     };
-    void Save(const char* name) {
-        Saved saved{name};
-        DWORD size = 0;
-        if (RegQueryValueExA(key_, name, nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
-            saved.data.resize(size);
-            saved.present = RegQueryValueExA(key_, name, nullptr, &saved.type, saved.data.data(), &size) == 0;
-        }
-        saved_.push_back(saved);
-    }
-
     std::string path_, created_; // created_: the outermost key that did not exist before
     HKEY key_ = nullptr;
-    bool ok_ = false;
     std::vector<Saved> saved_;
 };

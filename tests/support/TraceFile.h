@@ -51,25 +51,24 @@ inline TraceFileContent ReadTraceFile(const std::filesystem::path& path, bool mo
         c.narrowUnits = c.narrowUnits && bytes[i + 1] == 0;
         text.push_back(bytes[i]);
     }
-    static const std::regex stamp(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\.\d{3})"), id(R"(\d{4,})");
+    static const std::regex head(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\.\d{3}\t\d{4,}\t\d{4,})");
+    const auto levels = std::begin(kTraceLevelWords), end = std::end(kTraceLevelWords);
     const size_t m = moduleColumn ? 1 : 0;
     size_t from = 0;
-    for (size_t end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2) {
-        const std::string& line = c.lines.emplace_back(text.substr(from, end - from));
+    for (size_t stop; (stop = text.find("\r\n", from)) != std::string::npos; from = stop + 2) {
+        const std::string& line = c.lines.emplace_back(text.substr(from, stop - from));
         std::vector<std::string> f;
         size_t at = 0;
         for (size_t tab; (tab = line.find('\t', at)) != std::string::npos; at = tab + 1)
             f.push_back(line.substr(at, tab - at));
         f.push_back(line.substr(at));
         if (f.size() == 8 + m) f.insert(f.begin() + 3, ""); // no level column
-        if (f.size() != 9 + m || !std::regex_match(f[0], stamp) || !std::regex_match(f[1], id) ||
-            !std::regex_match(f[2], id) ||
-            std::find(std::begin(kTraceLevelWords), std::end(kTraceLevelWords), f[3]) ==
-                std::end(kTraceLevelWords))
-            c.bad.push_back(line);
-        else
+        if (f.size() == 9 + m && std::find(levels, end, f[3]) != end &&
+            std::regex_match(f[0] + '\t' + f[1] + '\t' + f[2], head))
             c.records.push_back(
                 {f[1], f[2], f[3], m ? f[4] : "", f[4 + m], f[5 + m], f[6 + m], f[7 + m], f[8 + m]});
+        else
+            c.bad.push_back(line);
     }
     c.trailing = text.substr(from);
     return c;

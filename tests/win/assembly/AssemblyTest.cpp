@@ -75,58 +75,52 @@ protected:
 
 // The identity comes from the module and the version block its Translation
 // entry names; "DependencyTables" is expanded, refused when too long or not a
-// string, and its absence fails DllInitialize before the mutex is made.
-TEST_F(Assembly, IdentityAndTheDependencyTablesValue) {
+// string, and without it DllInitialize fails before the mutex is made. After
+// that DllInitialize holds the mutex until DllUninitialize, also when the
+// feature has no table.
+TEST_F(Assembly, IdentityDependencyTablesAndTheMutex) {
     CCAssembly assembly;
     ASSERT_TRUE(assembly.InitializeCommon());
     char exe[MAX_PATH];
     GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    EXPECT_EQ(std::string(assembly.ModulePath()), exe);
-    EXPECT_EQ(std::string(assembly.ModuleFileName()), std::filesystem::path(exe).filename().string());
-    EXPECT_STREQ(assembly.FileVersion(), "1.5.0.0");
-    EXPECT_FALSE(assembly.IsInitialized());
+    EXPECT_EQ(std::string(assembly.ModulePath()) + " " + assembly.ModuleFileName() + " " +
+                  assembly.FileVersion(),
+              std::string(exe) + " " + std::filesystem::path(exe).filename().string() + " 1.5.0.0");
     ScopedEnv dir(L"KORVIX_ASM_TABLES", tables.Path().wstring()),
         big(L"KORVIX_ASM_BIG", std::wstring(250, L'y'));
-    const std::tuple<std::string, DWORD, bool> rows[] = {
-        {"%KORVIX_ASM_TABLES%", REG_SZ, true},
-        {"C:\\" + std::string(300, 'x'), REG_SZ, false},
-        {"C:\\%KORVIX_ASM_BIG%\\%KORVIX_ASM_BIG%", REG_SZ, false},
-        {"7", REG_DWORD, false}};
-    for (const auto& [value, type, ok] : rows) {
-        if (type == REG_DWORD)
+    for (const std::string& value : {std::string("%KORVIX_ASM_TABLES%"), "C:\\" + std::string(300, 'x'),
+                                     std::string("C:\\%KORVIX_ASM_BIG%\\%KORVIX_ASM_BIG%"), std::string()}) {
+        if (value.empty())
             registry.SetDword("DependencyTables", 7);
         else
             registry.SetString("DependencyTables", value);
-        EXPECT_EQ(assembly.InitializeDependencyTablesPath(), ok) << value;
+        EXPECT_EQ(assembly.InitializeDependencyTablesPath(), value.rfind("%K", 0) == 0) << value;
         EXPECT_EQ(std::string(assembly.DependencyTablesPath()), tables.Path().string());
     }
+    char name[600];
+    snprintf(name, sizeof name, "CCAssembly_PID_%8.8lx_%s_%s", GetCurrentProcessId(),
+             assembly.ModuleFileName(), assembly.FileVersion());
+    const auto mutex = [&] { // -1 not there, 1 held, 0 free for another thread
+        int state = -1;
+        std::thread([&] {
+            UniqueHandle handle(OpenMutexA(SYNCHRONIZE, FALSE, name));
+            if (handle.Valid() && (state = WaitForSingleObject(handle.Get(), 0) != WAIT_OBJECT_0) == 0)
+                ReleaseMutex(handle.Get());
+        }).join();
+        return state;
+    };
     registry.Remove("DependencyTables");
     Skip();
     EXPECT_FALSE(AssemblyDllInitialize(assembly, "Ident", "1.0", "host"));
     EXPECT_GT(Count("Error", "InitializeDependencyTablesPath"), 0u);
-    char name[600];
-    snprintf(name, sizeof name, "CCAssembly_PID_%8.8lx_%s_%s", GetCurrentProcessId(),
-             assembly.ModuleFileName(), assembly.FileVersion());
-    EXPECT_FALSE(UniqueHandle(OpenMutexA(SYNCHRONIZE, FALSE, name)).Valid());
-
-    // Once the common part succeeded, DllInitialize holds the mutex until
-    // DllUninitialize, also when the feature has no table.
+    EXPECT_EQ(mutex(), -1);
     registry.SetString("DependencyTables", tables.Path().string());
     tables.Write("Ident_1.0.xml", Table("Ident", "1.0", Context("host", "*", "")));
-    auto heldElsewhere = [&] {
-        bool held = true;
-        std::thread([&] {
-            UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, name));
-            if (!(held = !mutex.Valid() || WaitForSingleObject(mutex.Get(), 0) != WAIT_OBJECT_0))
-                ReleaseMutex(mutex.Get());
-        }).join();
-        return held;
-    };
     for (const char* feature : {"Ident", "NoSuchFeature"}) {
         EXPECT_EQ(AssemblyDllInitialize(assembly, feature, "1.0", "host"), feature[0] == 'I');
-        EXPECT_TRUE(heldElsewhere()) << feature;
+        EXPECT_EQ(mutex(), 1) << feature;
         EXPECT_TRUE(AssemblyDllUninitialize(assembly));
-        EXPECT_FALSE(heldElsewhere()) << feature;
+        EXPECT_EQ(mutex(), 0) << feature;
     }
     EXPECT_TRUE(AssemblyDllUninitialize(assembly)); // without DllInitialize
 }
@@ -134,7 +128,8 @@ TEST_F(Assembly, IdentityAndTheDependencyTablesValue) {
 // Each row initialises a fresh assembly for one table; an Error record is
 // written if and only if the initialisation failed.
 TEST_F(Assembly, DependencyTables) {
-    const std::string dep = Dep("dep.dll", "4.2", "Z.Dep.4", "Z.Dep"), big(1000, 'n');
+    const std::string dep = Dep("dep.dll", "4.2", "Z.Dep.4", "Z.Dep"), big(1000, 'n'),
+                      beta = Context("host", "1, 5, 0, 0", dep) + Context("other", "1.5.0.0", dep);
     const struct {
         std::string feature, xml, context;
         const char* root; // "ComponentRoot" (REG_EXPAND_SZ), null: none
@@ -161,10 +156,9 @@ TEST_F(Assembly, DependencyTables) {
         {"Eta", Table("Eta", "1.0", Context("host", "1.5.0.0", dep)), "host", nullptr, true,
          "dep.dll 4.2 Z.Dep.4 Z.Dep \\dep.dll\\4.2\\dep.dll", "", 1},
         // The version is compared as text; the matching entry sits under another context.
-        {"Beta", Table("Beta", "1.0", Context("host", "1, 5, 0, 0", dep) + Context("other", "1.5.0.0", dep)),
-         "host", "C:\\R", true, "", "", 1},
-        {"Beta", Table("Beta", "1.0", Context("host", "1, 5, 0, 0", dep) + Context("other", "1.5.0.0", dep)),
-         "other", "C:\\R", true, "dep.dll 4.2 Z.Dep.4 Z.Dep C:\\R\\dep.dll\\4.2\\dep.dll", "", 0},
+        {"Beta", Table("Beta", "1.0", beta), "host", "C:\\R", true, "", "", 1},
+        {"Beta", Table("Beta", "1.0", beta), "other", "C:\\R", true,
+         "dep.dll 4.2 Z.Dep.4 Z.Dep C:\\R\\dep.dll\\4.2\\dep.dll", "", 0},
         // A later independent ProgID that differs in case only replaces the
         // earlier entry; an entry without both ProgIDs is a plain one.
         {"Delta",
@@ -212,27 +206,26 @@ TEST_F(Assembly, DependencyTables) {
 // letter case) and initialised for the creator's feature and context before
 // the call returns; every failure is returned with one Error record.
 TEST_F(Assembly, CreatesComponentsInitialisedForItsFeature) {
-    const std::string table =
+    const std::string id = "{7D1C2B3A-0E4F-4A5B-9C6D-8E7F0A1B2C3D}";
+    ComponentInstall install(
         Table("Korvix", "1.05",
               Context("host", "1.5.0.0",
                       Dep("Korvix.dll", "1.5", "Korvix.SmBiosImpl.1.05", "Korvix.SmBiosImpl") +
-                          Dep("gone.dll", "1", "KorvixAsmTest.Gone.1", "KorvixAsmTest.Gone") +
-                          Dep("broken.dll", "1", "KorvixAsmTest.Broken.1", "KorvixAsmTest.Broken")) +
+                          Dep("gone.dll", "1", "Korvix.Gone.1", "Korvix.Gone") +
+                          Dep("broken.dll", "1", "Korvix.Broken.1", "Korvix.Broken")) +
                   Context("host", "*",
                           Dep("TorvelAccess.dll", "1", "AcTorvel.TorvelAccess.1", "AcTorvel.TorvelAccess"),
-                          "Korvix.dll"));
-    ComponentInstall install(table);
+                          "Korvix.dll")));
     ASSERT_EQ(install.Error(), "");
-    // A registered class whose server is missing.
-    HklmKey server("Software\\Classes\\CLSID\\{7D1C2B3A-0E4F-4A5B-9C6D-8E7F0A1B2C3D}\\InprocServer32"),
-        progId("Software\\Classes\\KorvixAsmTest.Broken.1\\CLSID");
+    HklmKey server("Software\\Classes\\CLSID\\" + id + "\\InprocServer32"), // a class without its server
+        broken("Software\\Classes\\Korvix.Broken.1\\CLSID");
     server.SetString("", "C:\\no\\such\\server.dll");
-    progId.SetString("", "{7D1C2B3A-0E4F-4A5B-9C6D-8E7F0A1B2C3D}");
+    broken.SetString("", id);
     ScopedEnv file(L"KORVIX_SMBIOS_TABLE",
                    std::filesystem::path(TestDataPath("real/dell-poweredge-r640-3.0.bin")));
 
     CCAssembly assembly;
-    auto create = [&](const char* name, REFIID iid, HRESULT expected) {
+    const auto create = [&](const char* name, REFIID iid, HRESULT expected) {
         Skip();
         IUnknown* object = reinterpret_cast<IUnknown*>(1);
         EXPECT_EQ(
@@ -247,10 +240,17 @@ TEST_F(Assembly, CreatesComponentsInitialisedForItsFeature) {
     CLSID clsid{};
     EXPECT_EQ(assembly.CLSIDFromProgID("kORVIX.sMBIOSiMPL", &clsid), S_OK);
     EXPECT_EQ(clsid, CLSID_SmBiosImpl);
+    const std::tuple<const char*, IID, HRESULT> failures[] = {
+        {"Korvix.SmBiosImpl.1.05", IID_IUnknown, CLASS_E_CLASSNOTAVAILABLE}, // only independent ones
+        {"Korvix.SmBiosImp", IID_IUnknown, CLASS_E_CLASSNOTAVAILABLE},
+        {"Korvix.Gone", IID_IUnknown, CO_E_CLASSSTRING},
+        {"Korvix.Broken", IID_IUnknown, REGDB_E_CLASSNOTREG},
+        {"Korvix.SmBiosImpl", IID_IPersist, E_NOINTERFACE}};
+    for (const auto& [name, iid, hr] : failures)
+        EXPECT_EQ(create(name, iid, hr).Get(), nullptr);
     ComPtr<IUnknown> created = create("korvix.SMBIOSIMPL", IID_ISmBiosImpl, S_OK);
     ASSERT_NE(created.Get(), nullptr);
-    // It found its own dependency, the driver-access component, in the
-    // creator's context: only so can it read the table.
+    // It found its own dependency in the creator's context: only so can it read the table.
     EXPECT_EQ(static_cast<ISmBiosImpl*>(created.Get())->Initialize(), S_OK);
     ComPtr<IComponentInit> init;
     ASSERT_EQ(created.As(IID_IComponentInit, init), S_OK);
@@ -258,27 +258,13 @@ TEST_F(Assembly, CreatesComponentsInitialisedForItsFeature) {
     EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr, &result), S_OK); // null counts as empty
     EXPECT_EQ(result, VARIANT_FALSE);
     EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr, nullptr), E_POINTER);
-
-    const std::pair<const char*, HRESULT> failures[] = {{"Korvix.SmBiosImpl.1.05", CLASS_E_CLASSNOTAVAILABLE},
-                                                        {"Korvix.SmBiosImp", CLASS_E_CLASSNOTAVAILABLE},
-                                                        {"KorvixAsmTest.Gone", CO_E_CLASSSTRING}};
-    for (const auto& [name, hr] : failures)
-        EXPECT_EQ(create(name, IID_IUnknown, hr).Get(), nullptr);
-    EXPECT_EQ(create("Korvix.SmBiosImpl", IID_IPersist, E_NOINTERFACE).Get(), nullptr);
-    Skip();
-    IUnknown* object = nullptr;
-    EXPECT_TRUE(FAILED(assembly.CoCreateInstance("KorvixAsmTest.Broken", reinterpret_cast<void**>(&object),
-                                                 nullptr, CLSCTX_ALL, IID_IUnknown)));
-    EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(Count("Error", "CoCreateInstance"), 1u);
     // A component whose own initialisation fails is still handed out.
     std::filesystem::remove(std::filesystem::path(install.Folder()) / "Korvix_1.05.xml");
     EXPECT_NE(create("Korvix.SmBiosImpl", IID_ISmBiosImpl, E_UNEXPECTED).Get(), nullptr);
 }
 
 // Every byte maps to the code unit of the same value and back; a character
-// above U+00FF takes the code page's best fit or default character. A form
-// asked for again comes back at the same address; null stays null.
+// above U+00FF takes the code page's best fit or default character; null stays null.
 TEST(StringConversion, BytesAndCodeUnitsRoundTrip) {
     std::string bytes;
     std::wstring units;
@@ -286,20 +272,15 @@ TEST(StringConversion, BytesAndCodeUnitsRoundTrip) {
         bytes += static_cast<char>(c);
         units += static_cast<wchar_t>(c);
     }
-    CCStringConversion narrow(bytes.c_str()), wide(units.c_str());
-    ASSERT_TRUE(narrow.Convert2W() && wide.Convert2A());
+    CCStringConversion narrow(bytes.c_str()), wide(units.c_str()), beyond(L"Caf\u00e9 \u0100 end"),
+        null(static_cast<const wchar_t*>(nullptr));
+    ASSERT_TRUE(narrow.Convert2W() && wide.Convert2A() && beyond.Convert2A());
     EXPECT_EQ(std::wstring(narrow.Convert2W()), units);
     EXPECT_EQ(std::string(wide.Convert2A()), bytes);
-    EXPECT_EQ(std::string(narrow.Convert2A()), bytes);
-    const char* first = wide.Convert2A();
-    EXPECT_EQ(wide.Convert2A(), first);
-    EXPECT_STREQ(static_cast<const char*>(CCStringConversion(L"")), "");
-    CCStringConversion null(static_cast<const wchar_t*>(nullptr));
     EXPECT_TRUE(!null.Convert2A() && !null.Convert2W());
     CPINFO info{};
     ASSERT_TRUE(GetCPInfo(CP_ACP, &info));
-    CCStringConversion beyond(L"Caf\u00e9 \u0100 end");
-    const std::string converted = beyond.Convert2A() ? beyond.Convert2A() : "<null>";
+    const std::string converted = beyond.Convert2A();
     ASSERT_EQ(converted.size(), 10u);
     EXPECT_TRUE(converted[5] == 'A' || converted[5] == static_cast<char>(info.DefaultChar[0])) << converted;
     EXPECT_EQ(converted.substr(0, 5) + converted.substr(6), "Caf\xe9  end");
