@@ -46,8 +46,7 @@ inline TraceFileContent ReadTraceFile(const std::filesystem::path& path, bool mo
     c.bom = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
     std::string text;
     for (size_t i = c.bom ? 2 : 0; i + 1 < bytes.size(); i += 2) {
-        c.units.push_back(
-            static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
+        c.units.push_back(static_cast<char16_t>(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
         c.narrowUnits = c.narrowUnits && bytes[i + 1] == 0;
         text.push_back(bytes[i]);
     }
@@ -82,8 +81,6 @@ public:
         path_ =
             std::filesystem::temp_directory_path() / ("korvix_" + std::to_string(GetCurrentProcessId()) +
                                                       "_" + std::to_string(InterlockedIncrement(&counter)));
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
         std::filesystem::create_directories(path_);
     }
     ~TempFolder() {
@@ -92,12 +89,10 @@ public:
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
-
     const std::filesystem::path& Path() const { return path_; }
     std::wstring File(const std::wstring& name) const { return (path_ / name).wstring(); }
-    std::string Write(const std::string& name, const std::string& content) const {
+    void Write(const std::string& name, const std::string& content) const {
         std::ofstream(path_ / name, std::ios::binary) << content;
-        return (path_ / name).string();
     }
 
 private:
@@ -118,28 +113,26 @@ public:
         on.fileName = file_.c_str();
         ModuleTraceObject().Apply(on);
     }
-    ~TraceCapture() {
-        CCVireoTrace::Settings off;
-        off.enabled = false;
-        ModuleTraceObject().Apply(off);
-    }
+    ~TraceCapture() { ModuleTraceObject().Apply(Off()); }
     TraceCapture(const TraceCapture&) = delete;
     TraceCapture& operator=(const TraceCapture&) = delete;
     TraceFileContent Read() const { return ReadTraceFile(file_, true); }
+    static CCVireoTrace::Settings Off() {
+        CCVireoTrace::Settings off;
+        off.enabled = false;
+        return off;
+    }
 
 private:
     std::wstring file_;
 };
 
-// Sets an environment variable of this process and puts the old value back
-// at the end.
+// An environment variable of this process, set until the end of the scope.
 class ScopedEnv {
 public:
-    ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(name) {
-        wchar_t old[4096];
-        const DWORD n = GetEnvironmentVariableW(name, old, 4096);
-        had_ = n > 0 && n < 4096;
-        if (had_) old_.assign(old, n);
+    ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(name), old_(4096, L'\0') {
+        old_.resize(GetEnvironmentVariableW(name, old_.data(), 4096));
+        had_ = !old_.empty() || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
         SetEnvironmentVariableW(name, value.c_str());
     }
     ~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }
