@@ -137,17 +137,8 @@ TEST(ModuleTrace, OwnKeyOrHostTraceTheModulesWholeLife) {
     ASSERT_EQ(install.Error(), "");
     ScopedEnv table(L"KORVIX_SMBIOS_TABLE",
                     std::filesystem::path(TestDataPath("real/dell-poweredge-r640-3.0.bin")));
-    DWORD ignored = 0, size = GetFileVersionInfoSizeW(Bin(L"Korvix.dll").c_str(), &ignored);
-    std::vector<char> info(size);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(GetFileVersionInfoW(Bin(L"Korvix.dll").c_str(), 0, size, info.data()) &&
-                VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    char version[16];
-    snprintf(version, sizeof version, "%u.%02u", HIWORD(fixed->dwFileVersionMS),
-             LOWORD(fixed->dwFileVersionMS));
     TempFolder folder;
-    HklmKey key(std::string("Software\\Quarnex\\Common\\Tracing\\Korvix.dll\\") + version);
+    HklmKey key("Software\\Quarnex\\Common\\Tracing\\Korvix.dll\\" KORVIX_VERSION); // major.minor as %d.%02d
     key.SetDword("Trace", 1);
     key.SetDword("TraceLevel", 6);
     key.SetString("TraceFile", (folder.Path() / "own-%PID%.trc").string());
