@@ -1,6 +1,6 @@
 // The trace library: records, the level filter and long details, the first
-// write, file switching and history names, error texts, the configuration
-// from the registry, and joining the trace object of the host executable.
+// write, file switching and history names, error texts, and the
+// configuration from the registry.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -283,7 +283,7 @@ TEST(TraceErrorText, SystemWmiAndMessageLibraryTexts) {
 // "TraceGlobalEnable" and "TraceKeepHistory" whenever the key opens.
 // "TraceFile": environment variables, then the first %PID% and %TID%; an
 // expansion beyond the name buffer keeps the default. An enabled host without
-// the module column is not joined.
+// the module column is not joined (one with it is: see the module's tests).
 TEST(TraceConfiguration, RegistryValuesTypesAndDefaults) {
     TempFolder folder;
     ScopedEnv dir(L"KORVIX_TRACE_DIR", folder.Path().wstring()), big(L"KORVIX_BIG", std::wstring(300, L'd'));
@@ -318,42 +318,9 @@ TEST(TraceConfiguration, RegistryValuesTypesAndDefaults) {
         EXPECT_EQ(*c.slot, c.trace.get()) << "not joined: its own address in the slot";
     }
     ModuleTraceObject().Apply(TraceCapture::Off());
-}
-
-// Key template tokens: "%%", module name and version in any case, unknown
-// names dropped, a lone "%" kept; the path is cut to 259 characters.
-TEST(TraceConfiguration, KeyTemplateTokensAndLength) {
-    const std::string exe = ExeName();
-    std::string thirty, expanded;
-    for (int i = 0; i < 30; ++i, expanded += exe)
-        thirty += "%ModuleName%";
-    const std::pair<std::string, std::string> rows[] = {
-        {"%%x\\%Unknown%y\\%modulename%-%MODULEVERSION%\\lone%percent",
-         "%x\\y\\" + exe + "-" + kVersion + "\\lone%percent"},
-        {thirty, expanded}};
-    for (const auto& [keyTemplate, path] : rows) {
-        CCVireoTrace* slot = nullptr;
-        const CCVireoTrace trace(keyTemplate.c_str(), 0x24, "CCVireoTrace_PID_", kBaseKey.c_str(), &slot);
-        EXPECT_EQ(trace.KeyPath(), (kBaseKey + path).substr(0, 259));
-    }
-}
-
-// An enabled host with the module column is joined: the joining object reads
-// no registry value, takes the host's configuration and leaves its slot
-// alone, and writes into the host's file.
-TEST(TraceJoin, HostWithModuleColumnIsJoined) {
-    TempFolder folder;
-    HklmKey key(CaseKey("Join"));
-    SetValues(key, "Trace=1 TraceLevel=1 TraceFile:sz=elsewhere.trc");
-    TraceCapture host(folder.File(L"Trace.trc"), 5, 20000);
-    ModuleTraceObject().Trace(1, "Host::Run", "Internal", "", "first");
-    Configured joined = FromRegistry("Join");
-    EXPECT_EQ(Summary(*joined.trace), Summary(ModuleTraceObject()));
-    EXPECT_EQ(joined.trace->BytesWritten(), ModuleTraceObject().BytesWritten());
-    EXPECT_FALSE(joined.trace->FirstWritePending());
-    EXPECT_EQ(*joined.slot, nullptr);
-    joined.trace->Trace(3, "Guest::Run", "Internal", "", "joined");
-    const TraceFileContent c = ReadTraceFile(folder.File(L"Trace.trc"), true);
-    ASSERT_EQ(c.records.size(), 2u);
-    EXPECT_EQ(c.records[1].module + " " + c.records[1].details, ExeName() + " joined");
+    // The key template: "%%", names in any case, unknown ones dropped; cut to 259 characters.
+    std::string name = "%%%Unknown%", expanded = "%";
+    for (int i = 0; i < 30; ++i, expanded += ExeName())
+        name += "%MODULEname%";
+    EXPECT_EQ(FromRegistry(name).trace->KeyPath(), (CaseKey(expanded)).substr(0, 259));
 }
