@@ -1,8 +1,7 @@
-// Korvix.dll as a COM server: the registration of both component DLLs, the
-// class object, tracing from load to unload, and the script sample.
+// Korvix.dll as a COM server: the registration of both component DLLs, and
+// the module loaded, used and unloaded: tracing and the exports.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <optional>
 
 #include "ComponentInstall.h"
@@ -98,34 +97,12 @@ TEST(Registration, BothComponentsWriteConsistentKeysAndRemoveThem) {
     }
 }
 
-// The class object is cached and serves the component's class only (the
-// end-to-end tests count objects and locks); DllInitialize answers for the
-// installed feature.
-TEST(ModuleExports, ClassObjectAndDllInitialize) {
-    ComApartment apartment;
-    ComponentInstall install;
-    ASSERT_EQ(install.Error(), "");
-    const Dll module(Bin(L"Korvix.dll"));
-    const auto get = module.Export<GetClassObject>("DllGetClassObject");
-    const auto init = module.Export<bool (*)(const char*, const char*, const char*)>("DllInitialize");
-    const auto uninit = module.Export<bool (*)()>("DllUninitialize");
-    ComPtr<IClassFactory> factory, again;
-    ASSERT_TRUE(get && init && uninit && get(CLSID_SmBiosImpl, IID_IClassFactory, factory.PutVoid()) == S_OK);
-    ASSERT_EQ(get(CLSID_SmBiosImpl, IID_IClassFactory, again.PutVoid()), S_OK);
-    EXPECT_EQ(again.Get(), factory.Get());
-    void* none = reinterpret_cast<void*>(1);
-    EXPECT_EQ(get(IID_ISmBiosImpl, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(none, nullptr);
-    for (const char* feature : {ComponentInstall::kFeature, "NoSuchFeature"}) {
-        EXPECT_EQ(init(feature, ComponentInstall::kVersion, ComponentInstall::kContext), feature[0] == 'K');
-        EXPECT_TRUE(uninit());
-    }
-}
-
 // Korvix.dll configures its tracing while it loads: from its own key, or by
 // joining this executable's trace object (its own key then unread). The
-// module object's records come first and last, around all others.
-TEST(ModuleTrace, OwnKeyOrHostTraceTheModulesWholeLife) {
+// module object's records come first and last, around all others. The class
+// object is cached and serves the component's class only; DllInitialize
+// answers for the installed feature.
+TEST(ModuleLife, TracingFromLoadToUnloadAndTheExports) {
     ComponentInstall install;
     ASSERT_EQ(install.Error(), "");
     ScopedEnv table(L"KORVIX_SMBIOS_TABLE",
@@ -135,7 +112,6 @@ TEST(ModuleTrace, OwnKeyOrHostTraceTheModulesWholeLife) {
     key.SetDword("Trace", 1);
     key.SetDword("TraceLevel", 6);
     key.SetString("TraceFile", (folder.Path() / "own-%PID%.trc").string());
-    const std::filesystem::path own = folder.Path() / ("own-" + Id4(GetCurrentProcessId()) + ".trc");
     for (bool host : {false, true}) {
         SCOPED_TRACE(host ? "host" : "own key");
         std::optional<TraceCapture> capture;
@@ -146,9 +122,25 @@ TEST(ModuleTrace, OwnKeyOrHostTraceTheModulesWholeLife) {
             const auto slot = korvix.Export<void**>("gg_ptrc");
             ASSERT_TRUE(slot && (*slot == nullptr) == host) << "a module that joins leaves its slot empty";
             EXPECT_NE(Initialized(korvix).Get(), nullptr);
+            const auto get = korvix.Export<GetClassObject>("DllGetClassObject");
+            ComPtr<IClassFactory> factory, again;
+            void* none = reinterpret_cast<void*>(1);
+            ASSERT_EQ(get(CLSID_SmBiosImpl, IID_IClassFactory, factory.PutVoid()), S_OK);
+            ASSERT_EQ(get(CLSID_SmBiosImpl, IID_IClassFactory, again.PutVoid()), S_OK);
+            EXPECT_EQ(again.Get(), factory.Get());
+            EXPECT_EQ(get(IID_ISmBiosImpl, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
+            EXPECT_EQ(none, nullptr);
+            const auto init = korvix.Export<bool (*)(const char*, const char*, const char*)>("DllInitialize");
+            const auto uninit = korvix.Export<bool (*)()>("DllUninitialize");
+            for (const char* feature : {ComponentInstall::kFeature, "NoSuchFeature"}) {
+                EXPECT_EQ(init(feature, ComponentInstall::kVersion, ComponentInstall::kContext),
+                          feature[0] == 'K');
+                EXPECT_TRUE(uninit());
+            }
         }
         ASSERT_EQ(GetModuleHandleW(L"Korvix.dll"), nullptr);
-        const TraceFileContent c = ReadTraceFile(host ? folder.Path() / "host.trc" : own, host);
+        const TraceFileContent c = ReadTraceFile(
+            folder.Path() / (host ? "host.trc" : "own-" + Id4(GetCurrentProcessId()) + ".trc"), host);
         EXPECT_TRUE(c.bom && c.bad.empty() && c.trailing.empty());
         std::vector<TraceRecord> records;
         for (const TraceRecord& r : c.records) {
@@ -163,24 +155,5 @@ TEST(ModuleTrace, OwnKeyOrHostTraceTheModulesWholeLife) {
         EXPECT_TRUE(std::any_of(records.begin(), records.end(), is("CSmBiosImpl")));
         EXPECT_EQ(std::count_if(records.begin(), records.end(), is("CKorvixModule")), 4);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), host ? 2 : 1);
-    }
-}
-
-// The script sample runs against the installed component: it lists the
-// structures of a real table, and fails when Initialize does.
-TEST(ScriptSample, ListsARealTableAndReportsAFailedInitialize) {
-    ComponentInstall install;
-    ASSERT_EQ(install.Error(), "");
-    for (const std::string& table :
-         {TestDataPath("real/msi-ms7816-2.8.bin"), std::string("Z:\\no\\such.bin")}) {
-        ScopedEnv variable(L"KORVIX_SMBIOS_TABLE", std::filesystem::path(table));
-        FILE* pipe = _wpopen(L"cscript.exe //nologo \"" KORVIX_SAMPLE L"\"", L"rt");
-        ASSERT_NE(pipe, nullptr);
-        int structures = 0;
-        for (char line[4096]; fgets(line, sizeof line, pipe);)
-            structures += std::string(line).rfind("Structure ", 0) == 0;
-        const bool real = table.find("real/") != std::string::npos;
-        EXPECT_EQ(_pclose(pipe) == 0, real) << table;
-        EXPECT_EQ(structures > 20, real) << table;
     }
 }
