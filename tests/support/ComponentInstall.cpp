@@ -10,6 +10,10 @@ namespace {
 const wchar_t* const kDlls[] = {L"TorvelAccess.dll", L"Korvix.dll"};
 }
 
+std::wstring ComponentInstall::Folder() const {
+    return tables_->Path().wstring();
+}
+
 std::wstring ComponentInstall::BinaryFolder() {
     wchar_t path[MAX_PATH];
     const std::wstring file(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
@@ -17,7 +21,6 @@ std::wstring ComponentInstall::BinaryFolder() {
 }
 
 ComponentInstall::ComponentInstall(const std::string& tableXml) : tables_(std::make_unique<TempFolder>()) {
-    folder_ = tables_->Path().wstring();
     std::ifstream shipped(KORVIX_SOURCE_DIR "/module/deptables/Korvix_1.05.xml", std::ios::binary);
     const std::string xml =
         tableXml.empty() ? std::string(std::istreambuf_iterator<char>(shipped), {}) : tableXml;

@@ -46,13 +46,12 @@ public:
 
     // Empty when everything is in place; otherwise what failed.
     const std::string& Error() const { return error_; }
-    const std::wstring& Folder() const { return folder_; }
+    std::wstring Folder() const; // of the dependency table
     // The folder of the test executable, where the built DLLs are.
     static std::wstring BinaryFolder();
 
 private:
     std::string error_;
-    std::wstring folder_;
     std::unique_ptr<TempFolder> tables_;
     std::unique_ptr<HklmKey> common_;
     bool registered_[2] = {};

@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-// The REG_SZ value `name` (null: the default value) of root\path; nothing when
-// the key or the value is missing or the value has another type.
+// The REG_SZ value `name` (null: the default value) of root\path, if there is one.
 inline std::optional<std::wstring> ReadSz(HKEY root, const std::wstring& path,
                                           const wchar_t* name = nullptr) {
     wchar_t value[2048];
@@ -28,8 +27,8 @@ inline bool KeyExists(HKEY root, const std::wstring& path) {
 }
 
 // HKEY_LOCAL_MACHINE\path, created when missing. Values set or removed through
-// it get their earlier state back at the end; then the keys it created go,
-// as far as nothing else lives in them.
+// it get their earlier state back at the end; then the keys it created go, as
+// far as nothing else lives in them.
 class HklmKey {
 public:
     explicit HklmKey(const std::string& path) : path_(path) {
@@ -65,21 +64,20 @@ public:
         return Set(name, type, value.c_str(), static_cast<DWORD>(value.size() + 1));
     }
     void Remove(const char* name) {
-        Saved saved{name};
+        Saved& saved = saved_.emplace_back(Saved{name});
         DWORD size = 0;
         if (RegQueryValueExA(key_, name, nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
             saved.data.resize(size);
             saved.present = RegQueryValueExA(key_, name, nullptr, nullptr, saved.data.data(), &size) == 0;
         }
-        saved_.push_back(saved);
         RegDeleteValueA(key_, name);
     }
 
 private:
     struct Saved {
         std::string name;
-        bool present = false;
         DWORD type = 0;
+        bool present = false;
         std::vector<BYTE> data;
     };
     std::string path_, created_; // created_: the outermost key that did not exist before

@@ -26,23 +26,6 @@ std::optional<std::wstring> Sz(const std::wstring& path, const wchar_t* name = n
 }
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
-// A component object made through the exports of `module`, initialised for
-// the installed feature and `table` read.
-ComPtr<ISmBiosImpl> Initialized(const Dll& module) {
-    ComPtr<IClassFactory> factory;
-    ComPtr<ISmBiosImpl> object;
-    VARIANT_BOOL ok = VARIANT_FALSE;
-    Bstr feature(ComponentInstall::kFeatureW), version(ComponentInstall::kVersionW),
-        context(ComponentInstall::kContextW);
-    if (FAILED(module.Export<GetClassObject>("DllGetClassObject")(CLSID_SmBiosImpl, IID_IClassFactory,
-                                                                  factory.PutVoid())) ||
-        FAILED(factory->CreateInstance(nullptr, IID_ISmBiosImpl, object.PutVoid())) ||
-        FAILED(object->ComponentInitialize(feature.Get(), version.Get(), context.Get(), &ok)) || !ok ||
-        object->Initialize() != S_OK)
-        object.Reset();
-    return object;
-}
-
 } // namespace
 
 // Both DLLs write their keys as plain strings (a REG_EXPAND_SZ does not
@@ -100,8 +83,8 @@ TEST(Registration, BothComponentsWriteConsistentKeysAndRemoveThem) {
 // Korvix.dll configures its tracing while it loads: from its own key, or by
 // joining this executable's trace object (its own key then unread). The
 // module object's records come first and last, around all others. The class
-// object is cached and serves the component's class only; DllInitialize
-// answers for the installed feature.
+// object serves the component's class only; DllInitialize answers for the
+// installed feature.
 TEST(ModuleLife, TracingFromLoadToUnloadAndTheExports) {
     ComponentInstall install;
     ASSERT_EQ(install.Error(), "");
@@ -121,15 +104,19 @@ TEST(ModuleLife, TracingFromLoadToUnloadAndTheExports) {
             const Dll korvix(Bin(L"Korvix.dll"));
             const auto slot = korvix.Export<void**>("gg_ptrc");
             ASSERT_TRUE(slot && (*slot == nullptr) == host) << "a module that joins leaves its slot empty";
-            EXPECT_NE(Initialized(korvix).Get(), nullptr);
             const auto get = korvix.Export<GetClassObject>("DllGetClassObject");
-            ComPtr<IClassFactory> factory, again;
+            ComPtr<IClassFactory> factory;
+            ComPtr<ISmBiosImpl> object;
             void* none = reinterpret_cast<void*>(1);
-            ASSERT_EQ(get(CLSID_SmBiosImpl, IID_IClassFactory, factory.PutVoid()), S_OK);
-            ASSERT_EQ(get(CLSID_SmBiosImpl, IID_IClassFactory, again.PutVoid()), S_OK);
-            EXPECT_EQ(again.Get(), factory.Get());
             EXPECT_EQ(get(IID_ISmBiosImpl, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
             EXPECT_EQ(none, nullptr);
+            ASSERT_EQ(get(CLSID_SmBiosImpl, IID_IClassFactory, factory.PutVoid()), S_OK);
+            ASSERT_EQ(factory->CreateInstance(nullptr, IID_ISmBiosImpl, object.PutVoid()), S_OK);
+            Bstr feature(ComponentInstall::kFeatureW), version(ComponentInstall::kVersionW),
+                context(ComponentInstall::kContextW);
+            VARIANT_BOOL ok = VARIANT_FALSE;
+            EXPECT_EQ(object->ComponentInitialize(feature.Get(), version.Get(), context.Get(), &ok), S_OK);
+            EXPECT_TRUE(ok && object->Initialize() == S_OK);
             const auto init = korvix.Export<bool (*)(const char*, const char*, const char*)>("DllInitialize");
             const auto uninit = korvix.Export<bool (*)()>("DllUninitialize");
             for (const char* feature : {ComponentInstall::kFeature, "NoSuchFeature"}) {

@@ -35,7 +35,7 @@ CCVireoTrace::Settings Limits(DWORD bytes, DWORD minutes = 0, bool keepHistory =
     return s;
 }
 
-// A trace object configured in code (by default every level) to write into `file`.
+// A trace object configured in code, by default for every level.
 std::unique_ptr<CCVireoTrace> MakeTrace(const std::wstring& file, CCVireoTrace::Settings s = {}) {
     auto trace = std::make_unique<CCVireoTrace>("NoSuchKey", 0x24, "CCVireoTrace_PID_", kBaseKey.c_str());
     s.fileName = file.c_str();
@@ -90,10 +90,9 @@ void SetValues(HklmKey& key, const std::string& spec) {
 
 } // namespace
 
-// Fields, level words and the level filter, with and without the module
-// column; the scope splits at its first "::" and a class is cut to 259
-// characters. Below the level, or disabled, nothing is formatted (the bad
-// argument would crash) and no file is made.
+// Fields, level words and filter, with and without the module column; the
+// scope splits at its first "::", a class is cut to 259 characters. Below the
+// level or disabled, nothing is formatted (the bad argument would crash).
 TEST(TraceRecord, FieldsLevelsAndScopes) {
     TempFolder folder;
     for (bool column : {false, true}) {
@@ -160,7 +159,7 @@ TEST(TraceRecord, LongAndWidenedDetailsAndTheEndMarkerEdge) {
 // flag or, with a time limit, switches it first (a file the object creates
 // itself starts the clock); a file that cannot be written loses its records.
 TEST(TraceFile, FirstWrite) {
-    // File, whether it exists, clear flag, time limit, lines it has then, history file.
+    // File, whether it exists, clear flag, time limit, lines it then has, history file.
     const std::tuple<const wchar_t*, bool, bool, DWORD, size_t, const wchar_t*> rows[] = {
         {L"append.trc", true, false, 0, 3, nullptr},
         {L"clear.trc", true, true, 0, 2, nullptr},
@@ -221,32 +220,6 @@ TEST(TraceFile, SizeLimitSwitchesToTheHistoryName) {
         EXPECT_EQ(trace->BytesWritten(), 2 + 2 * (fresh.lines[0].size() + 1));
         if (keep) EXPECT_EQ(fs::file_size(folder.Path() / L"Trace_000.trc"), 0u);
     }
-}
-
-// A dot in a folder name starts the extension too; that history folder does
-// not exist, so the move fails: the record, a warning with the error code and
-// its text, and an error naming the history file are written, and the file
-// goes on. Once the folder exists the next record moves the file.
-TEST(TraceFile, FailedMoveKeepsTheFileAndSaysWhy) {
-    TempFolder folder;
-    fs::create_directory(folder.Path() / "logs.d");
-    const std::wstring file = folder.File(L"logs.d\\Trace"), history = folder.File(L"logs_000.d\\Trace");
-    auto trace = MakeTrace(file, Limits(2)); // a new file counts 2
-    for (const char* details : {"first", "second"})
-        trace->Trace(3, "Writer::Run", "Internal", "", details);
-    const TraceFileContent c = ReadTraceFile(file, false);
-    ASSERT_EQ(c.lines.size(), 4u);
-    EXPECT_EQ(c.records.at(1).details, "second");
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(c.lines[2], m, std::regex(" 0x([0-9a-f]{8}), (.*)$"))) << c.lines[2];
-    const DWORD code = std::stoul(m[1].str(), nullptr, 16);
-    EXPECT_NE(code, 0u);
-    EXPECT_EQ(m[2].str(), CCVireoTrace::GetErrorText(code));
-    EXPECT_NE(c.lines[3].find("'" + Narrow(history.c_str()) + "'"), std::string::npos) << c.lines[3];
-    fs::create_directory(folder.Path() / "logs_000.d");
-    trace->Trace(3, "Writer::Run", "Internal", "", "third");
-    EXPECT_EQ(ReadTraceFile(history, false).lines, c.lines);
-    EXPECT_EQ(ReadTraceFile(file, false).records.at(0).details, "third");
 }
 
 // System texts (facility 8 by its low 16 bits) without their line break, the
