@@ -99,29 +99,27 @@ private:
     std::filesystem::path path_;
 };
 
-// The executable's own trace object writes levels up to `level`, with the
-// module column and numbered history files, into `file` while the capture
-// lives; modules loaded meanwhile join it.
+// The executable's own trace object writes levels up to `level` (with the
+// module column: modules loaded meanwhile join it) into `file` while the
+// capture lives.
 class TraceCapture {
 public:
-    explicit TraceCapture(std::wstring file, unsigned level = 6, DWORD sizeLimit = 0)
+    explicit TraceCapture(std::wstring file, unsigned level = 6, bool column = true)
         : file_(std::move(file)) {
         CCVireoTrace::Settings on;
         on.level = level;
-        on.moduleColumn = on.keepHistory = true;
-        on.sizeLimit = sizeLimit;
+        on.moduleColumn = column;
         on.fileName = file_.c_str();
         ModuleTraceObject().Apply(on);
     }
-    ~TraceCapture() { ModuleTraceObject().Apply(Off()); }
+    ~TraceCapture() {
+        CCVireoTrace::Settings off;
+        off.enabled = false;
+        ModuleTraceObject().Apply(off);
+    }
     TraceCapture(const TraceCapture&) = delete;
     TraceCapture& operator=(const TraceCapture&) = delete;
     TraceFileContent Read() const { return ReadTraceFile(file_, true); }
-    static CCVireoTrace::Settings Off() {
-        CCVireoTrace::Settings off;
-        off.enabled = false;
-        return off;
-    }
 
 private:
     std::wstring file_;

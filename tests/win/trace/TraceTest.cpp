@@ -257,9 +257,7 @@ TEST(TraceErrorText, SystemWmiAndMessageLibraryTexts) {
 TEST(TraceConfiguration, RegistryValuesTypesAndDefaults) {
     TempFolder folder;
     ScopedEnv dir(L"KORVIX_TRACE_DIR", folder.Path().wstring()), big(L"KORVIX_BIG", std::wstring(300, L'd'));
-    CCVireoTrace::Settings host;
-    host.moduleColumn = false;
-    ModuleTraceObject().Apply(host);
+    TraceCapture host(folder.File(L"host.trc"), 6, false);
     const std::string none = " " + Narrow(kDefaultFile),
                       ids = Id4(GetCurrentProcessId()) + "_%PID%_" + Id4(GetCurrentThreadId());
     const std::pair<const char*, std::string> rows[] = {
@@ -287,7 +285,6 @@ TEST(TraceConfiguration, RegistryValuesTypesAndDefaults) {
         EXPECT_EQ(Summary(*c.trace), expected);
         EXPECT_EQ(*c.slot, c.trace.get()) << "not joined: its own address in the slot";
     }
-    ModuleTraceObject().Apply(TraceCapture::Off());
     // The key template: "%%", names in any case, unknown ones dropped; cut to 259 characters.
     std::string name = "%%%Unknown%", expanded = "%";
     for (int i = 0; i < 30; ++i, expanded += ExeName())
