@@ -1,8 +1,6 @@
-// Installs the built component for the lifetime of a test: registers
-// Korvix.dll and TorvelAccess.dll from the test executable's folder and points
-// "DependencyTables" at a fresh folder holding the feature's dependency table;
-// all of it is undone at the end. Tests that use it need the ctest resource
-// locks "korvix_accessor_registration" and "QuarnexCommonRegistry".
+// The built Korvix.dll and TorvelAccess.dll registered and "DependencyTables" pointing at a fresh
+// folder with the feature's table, for the lifetime of a test (ctest resource locks
+// "korvix_accessor_registration" and "QuarnexCommonRegistry"); and the one DLL loader.
 #pragma once
 
 #include <windows.h>
@@ -44,11 +42,9 @@ public:
     ComponentInstall(const ComponentInstall&) = delete;
     ComponentInstall& operator=(const ComponentInstall&) = delete;
 
-    // Empty when everything is in place; otherwise what failed.
-    const std::string& Error() const { return error_; }
-    std::wstring Folder() const; // of the dependency table
-    // The folder of the test executable, where the built DLLs are.
-    static std::wstring BinaryFolder();
+    const std::string& Error() const { return error_; } // empty, or what failed
+    std::wstring Folder() const;                        // of the dependency table
+    static std::wstring BinaryFolder();                 // of the test executable, where the built DLLs are
 
 private:
     std::string error_;

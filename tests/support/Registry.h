@@ -1,6 +1,5 @@
-// Registry access for the Windows tests: string values read back exactly as
-// stored (a REG_EXPAND_SZ where a REG_SZ is due does not pass), and a key
-// below HKEY_LOCAL_MACHINE whose values are put back at the end.
+// String values read back as stored (a REG_EXPAND_SZ where a REG_SZ is due does not pass), and a
+// key below HKEY_LOCAL_MACHINE whose values are put back at the end.
 #pragma once
 
 #include <windows.h>
@@ -9,12 +8,12 @@
 #include <string>
 #include <vector>
 
-// The REG_SZ value `name` (null: the default value) of root\path, if there is one.
-inline std::optional<std::wstring> ReadSz(HKEY root, const std::wstring& path,
-                                          const wchar_t* name = nullptr) {
+// The REG_SZ value `name` (null: the default value) of HKEY_CLASSES_ROOT\path, if there is one.
+inline std::optional<std::wstring> ReadSz(const std::wstring& path, const wchar_t* name = nullptr) {
     wchar_t value[2048];
     DWORD size = sizeof value;
-    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, value, &size) != 0)
+    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, value,
+                     &size) != 0)
         return std::nullopt;
     return std::wstring(value);
 }
@@ -26,9 +25,8 @@ inline bool KeyExists(HKEY root, const std::wstring& path) {
     return exists;
 }
 
-// HKEY_LOCAL_MACHINE\path, created when missing. Values set or removed through
-// it get their earlier state back at the end; then the keys it created go, as
-// far as nothing else lives in them.
+// HKEY_LOCAL_MACHINE\path, created when missing. Values set or removed through it get their
+// earlier state back at the end; then the keys it created go, as far as nothing else is in them.
 class HklmKey {
 public:
     explicit HklmKey(const std::string& path) : path_(path) {

@@ -1,6 +1,5 @@
-// Trace files read back (UTF-16LE after a byte-order mark, one record a CR LF
-// line), the executable's own trace object pointed at a file, a temporary
-// folder and an environment variable for the life of a scope.
+// Trace files read back (UTF-16LE after a byte-order mark, a record a CR LF line), the executable's
+// trace object pointed at a file, a temporary folder and an environment variable for a scope.
 #pragma once
 
 #include <windows.h>
@@ -99,9 +98,8 @@ private:
     std::filesystem::path path_;
 };
 
-// The executable's own trace object writes levels up to `level` (with the
-// module column: modules loaded meanwhile join it) into `file` while the
-// capture lives.
+// The executable's trace object writes levels up to `level` into `file` while the capture
+// lives; with the module column, modules loaded meanwhile join it.
 class TraceCapture {
 public:
     explicit TraceCapture(std::wstring file, unsigned level = 6, bool column = true)

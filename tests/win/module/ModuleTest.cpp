@@ -21,9 +21,6 @@ std::wstring Guid(REFGUID guid) {
 std::wstring Bin(const wchar_t* dll) {
     return ComponentInstall::BinaryFolder() + L"\\" + dll;
 }
-std::optional<std::wstring> Sz(const std::wstring& path, const wchar_t* name = nullptr) {
-    return ReadSz(HKEY_CLASSES_ROOT, path, name);
-}
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
 } // namespace
@@ -41,33 +38,33 @@ TEST(Registration, BothComponentsWriteConsistentKeysAndRemoveThem) {
         {L"Korvix.dll", CLSID_SmBiosImpl, L"\"" + Bin(L"Korvix.dll") + L"\""},
         {L"TorvelAccess.dll", CLSID_TorvelAccess, Bin(L"TorvelAccess.dll")}};
     for (const auto& [file, clsid, server] : rows) {
-        SCOPED_TRACE(std::filesystem::path(file).string());
+        SCOPED_TRACE(*file);
         const Dll dll(Bin(file));
         ASSERT_EQ(dll.Call("DllRegisterServer"), S_OK);
         EXPECT_EQ(GetThreadLocale(), german);
         const std::wstring key = L"CLSID\\" + Guid(clsid);
-        const auto name = Sz(key), versioned = Sz(key + L"\\ProgID"),
-                   progId = Sz(key + L"\\VersionIndependentProgID");
+        const auto name = ReadSz(key), versioned = ReadSz(key + L"\\ProgID"),
+                   progId = ReadSz(key + L"\\VersionIndependentProgID");
         ASSERT_TRUE(name && versioned && progId && !name->empty());
-        EXPECT_EQ(Sz(*progId + L"\\CurVer"), versioned);
+        EXPECT_EQ(ReadSz(*progId + L"\\CurVer"), versioned);
         for (const std::wstring& id : {*progId, *versioned}) {
-            EXPECT_EQ(Sz(id), name);
-            EXPECT_EQ(Sz(id + L"\\CLSID"), Guid(clsid));
+            EXPECT_EQ(ReadSz(id), name);
+            EXPECT_EQ(ReadSz(id + L"\\CLSID"), Guid(clsid));
         }
-        EXPECT_EQ(Sz(key + L"\\InprocServer32"), server);
-        const auto model = Sz(key + L"\\InprocServer32", L"ThreadingModel");
+        EXPECT_EQ(ReadSz(key + L"\\InprocServer32"), server);
+        const auto model = ReadSz(key + L"\\InprocServer32", L"ThreadingModel");
         EXPECT_TRUE(model && _wcsicmp(model->c_str(), L"both") == 0);
         if (clsid == CLSID_SmBiosImpl) { // and its application identity and type library
             EXPECT_EQ(*progId, L"Korvix.SmBiosImpl");
-            EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key + L"\\Programmable") && Sz(L"AppID\\" + libId));
+            EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key + L"\\Programmable") && ReadSz(L"AppID\\" + libId));
             using Value = std::pair<std::wstring, const wchar_t*>;
             for (const auto& [path, value] :
                  {Value(key, L"AppID"), Value(L"AppID\\Korvix.DLL", L"AppID"),
                   Value(key + L"\\TypeLib", nullptr),
                   Value(L"Interface\\" + Guid(IID_ISmBiosImpl) + L"\\TypeLib", nullptr)})
-                EXPECT_EQ(Sz(path, value), libId) << std::filesystem::path(path).string();
+                EXPECT_EQ(ReadSz(path, value), libId) << std::filesystem::path(path).string();
             EXPECT_EQ(
-                Sz(L"TypeLib\\" + libId + (sizeof(void*) == 8 ? L"\\1.0\\0\\win64" : L"\\1.0\\0\\win32")),
+                ReadSz(L"TypeLib\\" + libId + (sizeof(void*) == 8 ? L"\\1.0\\0\\win64" : L"\\1.0\\0\\win32")),
                 Bin(file));
         }
         ASSERT_EQ(
