@@ -1,25 +1,40 @@
-// Installs the built component for the lifetime of a test: registers
-// Korvix.dll and TorvelAccess.dll from the test executable's folder, points
-// "DependencyTables" at a fresh folder holding the feature's dependency
-// table, and undoes all of it (restoring an earlier "DependencyTables").
-//
-// Tests that use it touch machine-wide state: give them the ctest resource
-// locks "korvix_accessor_registration" and "QuarnexCommonRegistry".
+// The built Korvix.dll and TorvelAccess.dll registered and "DependencyTables" pointing at a fresh
+// folder with the feature's table, for the lifetime of a test (ctest resource locks
+// "korvix_accessor_registration" and "QuarnexCommonRegistry"); and the one DLL loader.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+
+#include "common/platform/ComWrappers.h"
+
+class HklmKey;
+class TempFolder;
+
+// A DLL loaded for the life of the object, and its exports.
+class Dll {
+public:
+    explicit Dll(const std::wstring& path) : library_(LoadLibraryW(path.c_str())) {}
+    template <class F> F Export(const char* name) const {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library_.Get(), name)));
+    }
+    // An export without arguments that returns an HRESULT; E_NOTIMPL when missing.
+    HRESULT Call(const char* name) const {
+        const auto entry = Export<HRESULT(STDAPICALLTYPE*)()>(name);
+        return entry ? entry() : E_NOTIMPL;
+    }
+
+private:
+    LibraryHandle library_;
+};
 
 class ComponentInstall {
 public:
     // The feature context the shipped dependency table describes.
-    static constexpr const char* kFeature = "Korvix";
-    static constexpr const char* kVersion = "1.05";
-    static constexpr const char* kContext = "Client";
-    static constexpr const wchar_t* kFeatureW = L"Korvix";
-    static constexpr const wchar_t* kVersionW = L"1.05";
-    static constexpr const wchar_t* kContextW = L"Client";
+    static constexpr const char *kFeature = "Korvix", *kVersion = "1.05", *kContext = "Client";
+    static constexpr const wchar_t *kFeatureW = L"Korvix", *kVersionW = L"1.05", *kContextW = L"Client";
 
     // `tableXml` replaces the shipped dependency table when not empty.
     explicit ComponentInstall(const std::string& tableXml = std::string());
@@ -27,21 +42,13 @@ public:
     ComponentInstall(const ComponentInstall&) = delete;
     ComponentInstall& operator=(const ComponentInstall&) = delete;
 
-    // Empty when everything is in place; otherwise what failed.
-    const std::string& Error() const { return error_; }
-    const std::wstring& Folder() const { return folder_; }
-    // The folder of the test executable (where the built DLLs are).
-    static std::wstring BinaryFolder();
+    const std::string& Error() const { return error_; } // empty, or what failed
+    std::wstring Folder() const;                        // of the dependency table
+    static std::wstring BinaryFolder();                 // of the test executable, where the built DLLs are
 
 private:
-    bool Register(const wchar_t* dll, bool on);
-
     std::string error_;
-    std::wstring folder_;
-    std::wstring savedTables_;
-    bool hadTables_ = false;
-    bool createdParent_ = false; // HKLM\SOFTWARE\Quarnex
-    bool createdCommon_ = false; // HKLM\SOFTWARE\Quarnex\Common
-    bool registeredKorvix_ = false;
-    bool registeredAccessor_ = false;
+    std::unique_ptr<TempFolder> tables_;
+    std::unique_ptr<HklmKey> common_;
+    bool registered_[2] = {};
 };
