@@ -1,0 +1,197 @@
+// The COM object under test and what it hands out: objects created in this
+// process with a table attached, query calls whose outputs start out holding
+// a reference-counted sentinel, attribute records read back, and hand-made
+// structures that their decoders accept.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "Korvix.h"
+#include "TableBuilder.h"
+#include "common/platform/ComWrappers.h"
+#include "core/com/CSmBiosImpl.h"
+
+inline ComPtr<ISmBiosImpl> WithTable(const Bytes* table) { // null: not initialised
+    ComPtr<ISmBiosImpl> object;
+    EXPECT_EQ(CSmBiosImpl::CreateInstance(nullptr, IID_ISmBiosImpl, object.PutVoid()), S_OK);
+    if (table)
+        static_cast<CSmBiosImpl*>(object.Get())
+            ->AttachTableForTesting(table->data(), static_cast<uint32_t>(table->size()));
+    return object;
+}
+
+struct Value {
+    VARTYPE vt = VT_EMPTY;
+    ULONG number = 0; // VT_UI1, VT_UI2, VT_UI4, VT_BOOL
+    std::wstring text;
+    Bytes bytes; // VT_ARRAY | VT_UI1
+    bool operator==(const Value& o) const {
+        return std::tie(vt, number, text, bytes) == std::tie(o.vt, o.number, o.text, o.bytes);
+    }
+};
+
+// Length of a one-dimensional, zero-based VARIANT vector; -1 for anything else.
+inline LONG VectorLength(const VARIANT& v) {
+    LONG lower = -1;
+    return v.vt == (VT_ARRAY | VT_VARIANT) && SafeArrayGetDim(v.parray) == 1 &&
+                   SUCCEEDED(SafeArrayGetLBound(v.parray, 1, &lower)) && lower == 0
+               ? static_cast<LONG>(v.parray->rgsabound[0].cElements)
+               : -1;
+}
+
+// An attribute record: VT_BSTR names and typed values, two vectors of one length.
+struct Record {
+    std::vector<std::wstring> names;
+    std::vector<Value> values;
+    bool valid = false;
+    Record(const VARIANT& n, const VARIANT& v) {
+        const LONG count = VectorLength(n);
+        valid = count >= 0 && VectorLength(v) == count;
+        for (LONG i = 0; valid && i < count; ++i) {
+            Variant name, value;
+            SafeArrayGetElement(n.parray, &i, name.Get());
+            SafeArrayGetElement(v.parray, &i, value.Get());
+            valid = name->vt == VT_BSTR;
+            names.emplace_back(valid ? name->bstrVal : L"");
+            const VARIANT& x = *value.Get();
+            Value& a = values.emplace_back(Value{x.vt});
+            a.number = x.vt == VT_UI1    ? x.bVal
+                       : x.vt == VT_UI2  ? x.uiVal
+                       : x.vt == VT_BOOL ? USHORT(x.boolVal)
+                       : x.vt == VT_UI4  ? x.ulVal
+                                         : 0;
+            if (x.vt == VT_BSTR) a.text.assign(x.bstrVal, SysStringLen(x.bstrVal));
+            for (LONG k = 0; x.vt == (VT_ARRAY | VT_UI1) && k < LONG(x.parray->rgsabound[0].cElements); ++k)
+                SafeArrayGetElement(x.parray, &k, &a.bytes.emplace_back());
+        }
+    }
+    Value Get(const wchar_t* name) const {
+        for (size_t i = 0; i < names.size(); ++i)
+            if (names[i] == name) return values[i];
+        return {};
+    }
+    bool operator==(const Record& o) const {
+        return valid && o.valid && names == o.names && values == o.values;
+    }
+};
+
+// The records nested in the outputs of GetAllInstancesOfType; `valid` false
+// when the outputs are no such nesting.
+inline std::vector<Record> Nested(const VARIANT& names, const VARIANT& values, bool& valid) {
+    std::vector<Record> records;
+    const LONG count = VectorLength(names);
+    valid = count >= 0 && VectorLength(values) == count;
+    for (LONG i = 0; valid && i < count; ++i) {
+        Variant n, v;
+        SafeArrayGetElement(names.parray, &i, n.Get());
+        SafeArrayGetElement(values.parray, &i, v.Get());
+        valid = records.emplace_back(*n.Get(), *v.Get()).valid;
+    }
+    return records;
+}
+
+// A VT_UNKNOWN value that counts the references held on it.
+struct Sentinel : IUnknown {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** p) override {
+        *p = iid == IID_IUnknown ? this : nullptr;
+        return *p ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    LONG refs = 0;
+};
+
+enum class Q { All, First, Start, Next, Index, Handle };
+inline const char* const kMethods[] = {"GetAllInstancesOfType", "GetFirstInstanceOfType",
+                                       "StartTypeInstanceEnum", "GetNextTypeInstance",
+                                       "EnumAllInstances",      "FindInstanceByHandle"};
+enum class Null { None, Names, Values, RetVal }; // the argument passed as null
+
+// One query call. Both outputs start holding the sentinel, so that the
+// outcome shows whether the method left them alone or released what they
+// held exactly once.
+struct Ask {
+    Ask(ISmBiosImpl* o, Q q, ULONG arg = 0, Null null = Null::None) {
+        for (VARIANT* v : {names.Get(), values.Get()}) {
+            v->vt = VT_UNKNOWN;
+            v->punkVal = &sentinel;
+            sentinel.AddRef();
+        }
+        VARIANT* n = null == Null::Names ? nullptr : names.Get();
+        VARIANT* v = null == Null::Values ? nullptr : values.Get();
+        ULONG* r = null == Null::RetVal ? nullptr : &retVal;
+        const BYTE type = static_cast<BYTE>(arg);
+        hr = q == Q::All     ? o->GetAllInstancesOfType(type, n, v, r)
+             : q == Q::First ? o->GetFirstInstanceOfType(type, n, v, r)
+             : q == Q::Start ? o->StartTypeInstanceEnum(type, r)
+             : q == Q::Next  ? o->GetNextTypeInstance(n, v, r)
+             : q == Q::Index ? o->EnumAllInstances(arg, n, v, r)
+                             : o->FindInstanceByHandle(static_cast<USHORT>(arg), n, v, r);
+        held = sentinel.refs;
+    }
+    Record Rec() const { return Record(*names.Get(), *values.Get()); }
+    std::vector<Record> All() const {
+        bool valid = false;
+        std::vector<Record> records = Nested(*names.Get(), *values.Get(), valid);
+        return valid ? records : std::vector<Record>{};
+    }
+    // "hr RetVal outputs": outputs "untouched", "empty", the handle of the
+    // record ("0400") or of each nested record ("[0401 0400]").
+    std::string Outcome() const {
+        char text[64];
+        const char* name = hr == S_OK        ? "S_OK"
+                           : hr == E_FAIL    ? "E_FAIL"
+                           : hr == E_POINTER ? "E_POINTER"
+                                             : nullptr;
+        std::string out =
+            (name ? name : (snprintf(text, sizeof text, "%08lX", hr), text)) + (" " + std::to_string(retVal));
+        if (held == 2 && names->vt == VT_UNKNOWN && values->vt == VT_UNKNOWN) return out + " untouched";
+        if (held != 0) return out + " sentinel held " + std::to_string(held) + " times";
+        if (names->vt == VT_EMPTY && values->vt == VT_EMPTY) return out + " empty";
+        const auto handle = [&](const Record& r) {
+            return (snprintf(text, sizeof text, "%04lX", r.Get(L"Handle").number), text);
+        };
+        if (Rec().valid) return out + " " + handle(Rec());
+        out += " [";
+        for (const Record& r : All())
+            out += handle(r) + std::string(" ");
+        return out.substr(0, out.size() - 1) + "]";
+    }
+
+    Sentinel sentinel; // outlives the outputs that may still hold it
+    HRESULT hr = E_UNEXPECTED;
+    ULONG retVal = 99;
+    LONG held = 0; // references on the sentinel right after the call
+    mutable Variant names, values;
+};
+
+// Runs `body(thread)` on `count` threads in the multithreaded apartment.
+template <class Body> void RunThreads(int count, Body body) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t)
+        threads.emplace_back([&, t] {
+            ComApartment apartment;
+            body(t);
+        });
+    for (auto& thread : threads)
+        thread.join();
+}
+
+// ---- structures --------------------------------------------------------------
+
+inline Bytes Bios(uint16_t handle, const std::string& vendor) { // Length 0x18, Vendor string 1
+    return Structure(0, handle, Cat({{1}, Bytes(0x13, 0)}), {vendor});
+}
+inline Bytes Processor(uint16_t handle) { // Length 0x22
+    return Structure(4, handle, Bytes(0x1E, 0));
+}
+inline Bytes EndOfTable(uint16_t handle) {
+    return Structure(127, handle, {});
+}
