@@ -11,35 +11,44 @@ WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
 # prefix of their own (scripts/wine-test), never in $WINEPREFIX.
 KORVIX_TEST_PREFIX=$KORVIX_ROOT/build/test-wineprefix
 
-# Creates the test prefix when it is missing, and starts its wineserver
-# (persistent: -p$1, by default for 60 s after its last program) and Wine's
-# services detached from the caller's pipes, which ctest would wait for
-# otherwise. Under a lock: ctest starts several test programs at once.
-korvix_test_wine() {
+# Starts the wineserver of $WINEPREFIX, persistent (-p$1; by default until
+# 60 s after its last program), and Wine's services, detached from the
+# caller's pipes: ctest and $(...) would wait for the processes holding them.
+korvix_wine_server() {
+  if "$WINESERVER" -p"${1-60}" >/dev/null 2>&1 </dev/null; then
+    "$WINE" wineboot >/dev/null 2>&1 </dev/null
+  fi
+}
+
+# Creates the test prefix when it is missing; given an argument, also starts
+# its server (korvix_wine_server). Under a lock: ctest starts several test
+# programs at once.
+korvix_test_prefix() {
   mkdir -p "$KORVIX_ROOT/build" && (
     flock 9
     export WINEPREFIX=$KORVIX_TEST_PREFIX
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      mkdir -p "$WINEPREFIX"
-      "$WINE" wineboot -i >/dev/null 2>&1 </dev/null 9>&-
-      "$WINESERVER" -w 9>&-
-      [ -f "$WINEPREFIX/system.reg" ] || exit 1
-    fi
-    if "$WINESERVER" -p"${1-60}" >/dev/null 2>&1 </dev/null 9>&-; then
-      "$WINE" wineboot >/dev/null 2>&1 </dev/null 9>&-
-    fi
-    exit 0
+    {
+      if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        mkdir -p "$WINEPREFIX"
+        "$WINE" wineboot -i >/dev/null 2>&1 </dev/null
+        "$WINESERVER" -w
+      fi
+      [ -f "$WINEPREFIX/system.reg" ] && { [ $# -eq 0 ] || korvix_wine_server "$1"; }
+    } 9>&-
   ) 9>"$KORVIX_ROOT/build/test-wineprefix.lock"
 }
 
-# What the korvix.exe that scripts/install put into $WINEPREFIX answers for a
-# real table (exit code and checksum of its output); nothing when there is
-# none. The script step compares it before and after the tests.
+# What korvix.exe, as scripts/install put it into $WINEPREFIX, answers for a
+# real table: exit code, processors and a checksum of the output; nothing
+# when it is not there. The script step compares it before and after the
+# tests. (A file, not a pipe: Wine's services may keep what they inherit.)
 korvix_installed_answer() {
   [ -f "$WINEPREFIX/drive_c/Program Files/Korvix/korvix.exe" ] || return 0
   local out rc
-  out=$("$WINE" 'C:\Program Files\Korvix\korvix.exe' --type 4 \
-    --file "Z:${KORVIX_ROOT//\//\\}\\tests\\data\\real\\dell-poweredge-r640-3.0.bin" </dev/null 2>&1)
+  out=$(mktemp)
+  "$WINE" 'C:\Program Files\Korvix\korvix.exe' --type 4 \
+    --file "Z:${KORVIX_ROOT//\//\\}\\tests\\data\\real\\dell-poweredge-r640-3.0.bin" >"$out" 2>&1 </dev/null
   rc=$?
-  echo "exit $rc, $(grep -c '^Type 4, handle' <<<"$out") processors, checksum $(cksum <<<"$out")"
+  echo "exit $rc, $(grep -c '^Type 4, handle' "$out") processors, $(cksum <"$out")"
+  rm -f "$out"
 }
