@@ -1,7 +1,6 @@
 // The COM object under test and what it hands out: objects created in this
 // process with a table attached, query calls whose outputs start out holding
-// a reference-counted sentinel, attribute records read back, and hand-made
-// structures that their decoders accept.
+// a reference-counted sentinel, and attribute records read back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,7 +22,7 @@ inline ComPtr<ISmBiosImpl> WithTable(const Bytes* table) { // null: not initiali
     EXPECT_EQ(CSmBiosImpl::CreateInstance(nullptr, IID_ISmBiosImpl, object.PutVoid()), S_OK);
     if (table)
         static_cast<CSmBiosImpl*>(object.Get())
-            ->AttachTableForTesting(table->data(), static_cast<uint32_t>(table->size()));
+            ->AttachTableForTesting(table->data(), uint32_t(table->size()));
     return object;
 }
 
@@ -38,12 +37,23 @@ struct Value {
 };
 
 // Length of a one-dimensional, zero-based VARIANT vector; -1 for anything else.
-inline LONG VectorLength(const VARIANT& v) {
+inline LONG Length(const VARIANT& v) {
     LONG lower = -1;
-    return v.vt == (VT_ARRAY | VT_VARIANT) && SafeArrayGetDim(v.parray) == 1 &&
-                   SUCCEEDED(SafeArrayGetLBound(v.parray, 1, &lower)) && lower == 0
-               ? static_cast<LONG>(v.parray->rgsabound[0].cElements)
-               : -1;
+    const bool vector = v.vt == (VT_ARRAY | VT_VARIANT) && SafeArrayGetDim(v.parray) == 1 &&
+                        SUCCEEDED(SafeArrayGetLBound(v.parray, 1, &lower)) && lower == 0;
+    return vector ? LONG(v.parray->rgsabound[0].cElements) : -1;
+}
+
+inline Value ValueOf(const VARIANT& x) {
+    Value a{x.vt, x.vt == VT_UI1    ? x.bVal
+                  : x.vt == VT_UI2  ? x.uiVal
+                  : x.vt == VT_BOOL ? USHORT(x.boolVal)
+                                    : 0u};
+    a.number = x.vt == VT_UI4 ? x.ulVal : a.number;
+    if (x.vt == VT_BSTR) a.text.assign(x.bstrVal, SysStringLen(x.bstrVal));
+    for (LONG k = 0; x.vt == (VT_ARRAY | VT_UI1) && k < LONG(x.parray->rgsabound[0].cElements); ++k)
+        SafeArrayGetElement(x.parray, &k, &a.bytes.emplace_back());
+    return a;
 }
 
 // An attribute record: VT_BSTR names and typed values, two vectors of one length.
@@ -52,24 +62,15 @@ struct Record {
     std::vector<Value> values;
     bool valid = false;
     Record(const VARIANT& n, const VARIANT& v) {
-        const LONG count = VectorLength(n);
-        valid = count >= 0 && VectorLength(v) == count;
+        const LONG count = Length(n);
+        valid = count >= 0 && Length(v) == count;
         for (LONG i = 0; valid && i < count; ++i) {
             Variant name, value;
             SafeArrayGetElement(n.parray, &i, name.Get());
             SafeArrayGetElement(v.parray, &i, value.Get());
             valid = name->vt == VT_BSTR;
-            names.emplace_back(valid ? name->bstrVal : L"");
-            const VARIANT& x = *value.Get();
-            Value& a = values.emplace_back(Value{x.vt});
-            a.number = x.vt == VT_UI1    ? x.bVal
-                       : x.vt == VT_UI2  ? x.uiVal
-                       : x.vt == VT_BOOL ? USHORT(x.boolVal)
-                       : x.vt == VT_UI4  ? x.ulVal
-                                         : 0;
-            if (x.vt == VT_BSTR) a.text.assign(x.bstrVal, SysStringLen(x.bstrVal));
-            for (LONG k = 0; x.vt == (VT_ARRAY | VT_UI1) && k < LONG(x.parray->rgsabound[0].cElements); ++k)
-                SafeArrayGetElement(x.parray, &k, &a.bytes.emplace_back());
+            names.push_back(ValueOf(*name.Get()).text);
+            values.push_back(ValueOf(*value.Get()));
         }
     }
     Value Get(const wchar_t* name) const {
@@ -82,26 +83,10 @@ struct Record {
     }
 };
 
-// The records nested in the outputs of GetAllInstancesOfType; `valid` false
-// when the outputs are no such nesting.
-inline std::vector<Record> Nested(const VARIANT& names, const VARIANT& values, bool& valid) {
-    std::vector<Record> records;
-    const LONG count = VectorLength(names);
-    valid = count >= 0 && VectorLength(values) == count;
-    for (LONG i = 0; valid && i < count; ++i) {
-        Variant n, v;
-        SafeArrayGetElement(names.parray, &i, n.Get());
-        SafeArrayGetElement(values.parray, &i, v.Get());
-        valid = records.emplace_back(*n.Get(), *v.Get()).valid;
-    }
-    return records;
-}
-
 // A VT_UNKNOWN value that counts the references held on it.
 struct Sentinel : IUnknown {
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** p) override {
-        *p = iid == IID_IUnknown ? this : nullptr;
-        return *p ? (AddRef(), S_OK) : E_NOINTERFACE;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** p) override {
+        return *p = nullptr, E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
     ULONG STDMETHODCALLTYPE Release() override { return --refs; }
@@ -137,32 +122,35 @@ struct Ask {
         held = sentinel.refs;
     }
     Record Rec() const { return Record(*names.Get(), *values.Get()); }
+    // The records nested in the outputs of GetAllInstancesOfType.
     std::vector<Record> All() const {
-        bool valid = false;
-        std::vector<Record> records = Nested(*names.Get(), *values.Get(), valid);
-        return valid ? records : std::vector<Record>{};
+        std::vector<Record> records;
+        for (LONG i = 0, count = Length(*names.Get()); count == Length(*values.Get()) && i < count; ++i) {
+            Variant n, v;
+            SafeArrayGetElement(names->parray, &i, n.Get());
+            SafeArrayGetElement(values->parray, &i, v.Get());
+            records.emplace_back(*n.Get(), *v.Get());
+        }
+        return records;
     }
     // "hr RetVal outputs": outputs "untouched", "empty", the handle of the
     // record ("0400") or of each nested record ("[0401 0400]").
     std::string Outcome() const {
-        char text[64];
-        const char* name = hr == S_OK        ? "S_OK"
-                           : hr == E_FAIL    ? "E_FAIL"
-                           : hr == E_POINTER ? "E_POINTER"
-                                             : nullptr;
-        std::string out =
-            (name ? name : (snprintf(text, sizeof text, "%08lX", hr), text)) + (" " + std::to_string(retVal));
+        char text[16];
+        std::snprintf(text, sizeof text, "%08lX", hr);
+        std::string out = hr == S_OK        ? "S_OK"
+                          : hr == E_FAIL    ? "E_FAIL"
+                          : hr == E_POINTER ? "E_POINTER"
+                                            : text;
+        out += " " + std::to_string(retVal);
         if (held == 2 && names->vt == VT_UNKNOWN && values->vt == VT_UNKNOWN) return out + " untouched";
         if (held != 0) return out + " sentinel held " + std::to_string(held) + " times";
         if (names->vt == VT_EMPTY && values->vt == VT_EMPTY) return out + " empty";
-        const auto handle = [&](const Record& r) {
-            return (snprintf(text, sizeof text, "%04lX", r.Get(L"Handle").number), text);
-        };
-        if (Rec().valid) return out + " " + handle(Rec());
-        out += " [";
-        for (const Record& r : All())
-            out += handle(r) + std::string(" ");
-        return out.substr(0, out.size() - 1) + "]";
+        const bool one = Rec().valid;
+        out += one ? " " : " [";
+        for (const Record& r : one ? std::vector<Record>{Rec()} : All())
+            out += (std::snprintf(text, sizeof text, "%04lX ", r.Get(L"Handle").number), text);
+        return out.substr(0, out.size() - 1) + (one ? "" : "]");
     }
 
     Sentinel sentinel; // outlives the outputs that may still hold it
@@ -184,12 +172,10 @@ template <class Body> void RunThreads(int count, Body body) {
         thread.join();
 }
 
-// ---- structures --------------------------------------------------------------
-
 inline Bytes Bios(uint16_t handle, const std::string& vendor) { // Length 0x18, Vendor string 1
     return Structure(0, handle, Cat({{1}, Bytes(0x13, 0)}), {vendor});
 }
-inline Bytes Processor(uint16_t handle) { // Length 0x22
+inline Bytes Processor(uint16_t handle) {
     return Structure(4, handle, Bytes(0x1E, 0));
 }
 inline Bytes EndOfTable(uint16_t handle) {

@@ -3,8 +3,6 @@
 // process), and the installed component as clients use it: created by
 // ProgID, reading table files through the registered TorvelAccess.dll.
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 
 #include "ComTest.h"
@@ -12,6 +10,7 @@
 #include "DriverAccess.h"
 #include "StaticClassFactory.h"
 #include "TraceRecorder.h"
+#include "tests/win/trace/TraceFileReader.h"
 
 namespace {
 
@@ -19,13 +18,15 @@ const HRESULT kNotReady = HRESULT_FROM_WIN32(ERROR_NOT_READY),
               kGenFailure = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
 const Bytes kTable = Table({Bios(0x0000, "Quarnex"), Processor(0x0400), EndOfTable(0x7F00)});
 const LONG kSize = static_cast<LONG>(kTable.size());
+Bytes g_table = kTable; // what the stand-in serves
 
-// What the stand-in answers to one request; -1 where it answers as it should.
+// What the stand-in answers; -1 where it answers as an accessor should.
 struct Reply {
     HRESULT hr = S_OK;
     ULONG status = DA_STATUS_OK;
     LONG returned = -1, elements = -1; // bytes returned, elements of the answer array
     LONG bad = -1;                     // an element holding 300, which is no byte
+    LONG lower = 0;                    // the lower bound of the answer array
     bool asI4 = false;                 // elements as VT_I4 instead of VT_UI1
 };
 struct Script {
@@ -40,27 +41,15 @@ std::mutex g_lock;
 std::string g_calls, g_session; // a letter a call (Start, Open, RawRequest, Close, sTop); the arguments
 std::atomic<LONG> g_created{0}, g_alive{0}, g_inRequest{0}, g_overlapping{0}, g_dataRequests{0};
 
-void Note(char call, const std::string& session = "") {
+HRESULT Note(char call, HRESULT hr, ULONG* status, ULONG value, const std::string& session = "") {
     std::lock_guard<std::mutex> hold(g_lock);
     g_calls += call;
     g_session += session;
+    *status = value;
+    return hr;
 }
-
-// A byte-array answer of `count` elements, byte i being byteAt(i).
-template <class ByteAt>
-void Answer(VARIANT* out, VARIANT* returned, const Reply& r, LONG count, ByteAt byteAt) {
-    VariantClear(out);
-    out->vt = VT_ARRAY | VT_VARIANT;
-    out->parray = SafeArrayCreateVector(VT_VARIANT, 0, r.elements < 0 ? count : r.elements);
-    for (LONG i = 0; i < LONG(out->parray->rgsabound[0].cElements); ++i) {
-        VARIANT e{};
-        e.vt = r.asI4 || i == r.bad ? VT_I4 : VT_UI1;
-        e.lVal = i == r.bad ? 300 : byteAt(i);
-        SafeArrayPutElement(out->parray, &i, &e);
-    }
-    VariantClear(returned);
-    returned->vt = VT_UI4;
-    returned->ulVal = r.returned < 0 ? count : r.returned;
+std::string Text(BSTR s) {
+    return std::string(s, s + SysStringLen(s));
 }
 
 class Fake : public IDriverAccessRaw, public IDriverServices, public IComponentInit {
@@ -69,10 +58,9 @@ public:
     virtual ~Fake() { --g_alive; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** p) override {
         *p = iid == IID_IUnknown || iid == IID_IDriverAccessRaw ? static_cast<IDriverAccessRaw*>(this)
-             : iid == IID_IDriverServices && !g_script.noServices
-                 ? static_cast<void*>(static_cast<IDriverServices*>(this))
-             : iid == IID_IComponentInit ? static_cast<IComponentInit*>(this)
-                                         : nullptr;
+                                                                : nullptr;
+        if (iid == IID_IDriverServices && !g_script.noServices) *p = static_cast<IDriverServices*>(this);
+        if (iid == IID_IComponentInit) *p = static_cast<IComponentInit*>(this);
         return *p ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
@@ -83,67 +71,75 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Initialize(BSTR feature, BSTR version, BSTR context,
                                          VARIANT_BOOL* result) override {
-        Note('I', "init " + Narrow(feature) + "," + Narrow(version) + "," + Narrow(context) + "; ");
+        const std::string session =
+            "init " + Text(feature) + "," + Text(version) + "," + Text(context) + "; ";
+        ULONG none;
         *result = g_script.refuseInit ? VARIANT_FALSE : VARIANT_TRUE;
-        return S_OK;
+        return Note('I', S_OK, &none, 0, session);
     }
     HRESULT STDMETHODCALLTYPE Open(ULONG device, ULONG flags, ULONG* status) override {
-        Note('O', "open " + std::to_string(device) + "," + std::to_string(flags) + "; ");
-        return *status = g_script.openStatus, g_script.openHr;
+        const std::string session = "open " + std::to_string(device) + "," + std::to_string(flags) + "; ";
+        return Note('O', g_script.openHr, status, g_script.openStatus, session);
     }
-    HRESULT STDMETHODCALLTYPE Close(ULONG* status) override { return Note('C'), *status = 0, S_OK; }
+    HRESULT STDMETHODCALLTYPE Close(ULONG* status) override { return Note('C', S_OK, status, 0); }
     HRESULT STDMETHODCALLTYPE Start(ULONG* status) override {
-        return Note('S'), *status = g_script.startStatus, g_script.startHr;
+        return Note('S', g_script.startHr, status, g_script.startStatus);
     }
-    HRESULT STDMETHODCALLTYPE Stop(ULONG* status) override { return Note('T'), *status = 0, S_OK; }
+    HRESULT STDMETHODCALLTYPE Stop(ULONG* status) override { return Note('T', S_OK, status, 0); }
     HRESULT STDMETHODCALLTYPE RawRequest(ULONG code, VARIANT* in, ULONG inSize, VARIANT* out, ULONG outSize,
                                          VARIANT* returned, ULONG* status) override {
         if (++g_inRequest > 1) ++g_overlapping;
         Sleep(g_script.delayMs);
-        LONG elements = VectorLength(*out), zeros = 0; // the table request brings table-size zero bytes
+        const bool size = code == DA_IOCTL_GET_SMBIOS_SIZE;
+        LONG zeros = 0, elements = Length(*out); // the table request brings table-size zero bytes
         for (LONG i = 0; i < elements; ++i) {
             Variant e;
             SafeArrayGetElement(out->parray, &i, e.Get());
             zeros += e->vt == VT_UI1 && e->bVal == 0;
         }
-        const bool size = code == DA_IOCTL_GET_SMBIOS_SIZE;
-        Note('R', (size ? "size" : "table") + (" in vt" + std::to_string(in->vt)) + "/" +
-                      std::to_string(inSize) + " out vt" + std::to_string(out->vt) +
-                      (size ? "=" + std::to_string(out->ulVal)
-                            : " " + std::to_string(zeros) + " zeros of " + std::to_string(elements)) +
-                      "/" + std::to_string(outSize) + "; ");
+        const std::string session =
+            (size ? "size in vt" : "table in vt") + std::to_string(in->vt) + "/" + std::to_string(inSize) +
+            " out vt" + std::to_string(out->vt) +
+            (size ? "=" + std::to_string(out->ulVal)
+                  : " " + std::to_string(zeros) + " zeros of " + std::to_string(elements)) +
+            "/" + std::to_string(outSize) + "; ";
         const Reply& r = size ? g_script.size : g_script.data;
-        const ULONG value = g_script.sizeValue < 0 ? kSize : g_script.sizeValue;
-        if (size)
-            Answer(out, returned, r, 4, [&](LONG i) { return i < 4 ? BYTE(value >> (8 * i)) : BYTE(0); });
-        else
-            Answer(out, returned, r, kSize, [&](LONG i) { return i < kSize ? kTable[i] : BYTE(0); });
+        const Bytes answer =
+            size ? U32(g_script.sizeValue < 0 ? g_table.size() : g_script.sizeValue) : g_table;
+        VariantClear(out);
+        out->vt = VT_ARRAY | VT_VARIANT;
+        SAFEARRAYBOUND bound{ULONG(r.elements < 0 ? answer.size() : r.elements), r.lower};
+        out->parray = SafeArrayCreate(VT_VARIANT, 1, &bound);
+        for (LONG i = 0, at = r.lower; i < LONG(bound.cElements); ++i, ++at) {
+            VARIANT e{};
+            e.vt = r.asI4 || i == r.bad ? VT_I4 : VT_UI1;
+            e.lVal = i == r.bad ? 300 : i < LONG(answer.size()) ? answer[i] : 0;
+            SafeArrayPutElement(out->parray, &at, &e);
+        }
+        VariantClear(returned);
+        returned->vt = VT_UI4;
+        returned->ulVal = r.returned < 0 ? answer.size() : r.returned;
         g_dataRequests += !size;
         --g_inRequest;
-        return *status = r.status, r.hr;
+        return Note('R', r.hr, status, r.status, session);
     }
 
 private:
-    static std::string Narrow(BSTR s) { return std::string(s, s + SysStringLen(s)); }
     std::atomic<ULONG> refs_{1};
 };
 
 const CLSID kFakeClass = {0x3c5e0a7d, 0x19b2, 0x4f0e, {0x9a, 0x61, 0x2d, 0x7c, 0x44, 0x0b, 0x8e, 0x15}};
 StaticClassFactory<Fake> g_factory;
 
-// This executable creates the stand-in as "AcTorvel.TorvelAccess" in the
-// context "Client" and nothing of the sort in "Bare"; Korvix.dll creates
-// TorvelAccess.dll.
+// This executable creates the stand-in as "AcTorvel.TorvelAccess",
+// Korvix.dll creates TorvelAccess.dll.
 const std::string kDependencies =
     R"(<feature name="Korvix" version="1.05"><context name="Client">
 <assemblyIdentity name="test_smbiosimpl.exe" version="*"><dependencies><assemblyIdentity name="fake.dll"
  version="1.0.0.0" progID="KorvixTest.Fake.1" versionIndependentProgID="AcTorvel.TorvelAccess"/></dependencies>
 </assemblyIdentity><assemblyIdentity name="Korvix.dll" version="*"><dependencies><assemblyIdentity
  name="TorvelAccess.dll" version="1.0.0.1" progID="AcTorvel.TorvelAccess.1"
- versionIndependentProgID="AcTorvel.TorvelAccess"/></dependencies></assemblyIdentity></context>
-<context name="Bare"><assemblyIdentity name="test_smbiosimpl.exe" version="*"><dependencies><assemblyIdentity
- name="other.dll" version="1.0.0.0" progID="Other.Thing.1" versionIndependentProgID="Other.Thing"/>
-</dependencies></assemblyIdentity></context></feature>)";
+ versionIndependentProgID="AcTorvel.TorvelAccess"/></dependencies></assemblyIdentity></context></feature>)";
 
 class Acquisition : public ::testing::Test {
 protected:
@@ -166,13 +162,14 @@ protected:
     }
     void Reset() {
         g_script = Script{};
+        g_table = kTable;
         g_calls.clear();
         g_session.clear();
         g_dataRequests = g_overlapping = 0;
         TraceRecorder::Clear();
     }
-    VARIANT_BOOL ComponentInitialize(const wchar_t* feature = L"Korvix", const wchar_t* context = L"Client") {
-        Bstr f(feature), v(L"1.05"), c(context);
+    VARIANT_BOOL ComponentInitialize(const wchar_t* feature = L"Korvix") {
+        Bstr f(feature), v(L"1.05"), c(L"Client");
         VARIANT_BOOL result = 99;
         EXPECT_EQ(object->ComponentInitialize(f.Get(), v.Get(), c.Get(), &result), S_OK);
         return result;
@@ -200,9 +197,12 @@ protected:
 
 TEST_F(Acquisition, OneSessionAcquiresTheTableAndASecondCallTouchesNothing) {
     const LONG created = g_created;
+    EXPECT_EQ(object->Initialize(), E_FAIL) << "before ComponentInitialize";
+    EXPECT_EQ(Shape(), "Enter ... Leave, Error");
     EXPECT_EQ(ComponentInitialize(L"NoSuchFeature"), 0) << "no dependency table for that feature";
     ASSERT_EQ(ComponentInitialize(), 1) << "1, not VARIANT_TRUE";
-    EXPECT_EQ(g_created.load(), created) << "ComponentInitialize acquires nothing";
+    EXPECT_EQ(g_created - created, 0) << "no accessor yet";
+    Reset();
     ASSERT_EQ(object->Initialize(), S_OK);
     EXPECT_EQ(Vendor(), L"Quarnex");
     EXPECT_EQ(Shape(), "Enter ... Leave");
@@ -216,8 +216,8 @@ TEST_F(Acquisition, OneSessionAcquiresTheTableAndASecondCallTouchesNothing) {
     Reset();
     EXPECT_EQ(object->Initialize(), S_OK);
     EXPECT_EQ(g_calls, "");
-    EXPECT_EQ(g_created - created, 1);
     object.Reset();
+    EXPECT_EQ(g_created - created, 1);
     EXPECT_EQ(g_alive.load(), 0) << "the accessor lives as long as the object";
 }
 
@@ -230,6 +230,7 @@ TEST_F(Acquisition, EveryWayASessionEndsAndWhatTheNextCallDoes) {
     } rows[] = {
         {[](S s) { s.startStatus = DA_STATUS_ALREADY_RUNNING; }, S_OK, "SORRC"}, // closed, not stopped
         {[](S s) { s.data.asI4 = true; }, S_OK, "SORRCT"},  // elements that convert to bytes
+        {[](S s) { s.data.lower = 5; }, S_OK, "SORRCT"},    // any lower bound
         {[](S s) { s.refuseInit = true; }, S_OK, "SORRCT"}, // reported, but the accessor is handed out
         {[](S s) { s.noServices = true; }, E_FAIL, ""},
         {[](S s) { s.startHr = kNotReady; }, kNotReady, "S"},
@@ -271,27 +272,23 @@ TEST_F(Acquisition, EveryWayASessionEndsAndWhatTheNextCallDoes) {
     }
 }
 
-TEST_F(Acquisition, WithoutTheFeatureContextOrAnAccessorInItNothingIsCreated) {
-    const LONG created = g_created;
-    EXPECT_EQ(object->Initialize(), E_FAIL) << "before ComponentInitialize";
-    EXPECT_EQ(Shape(), "Enter ... Leave, Error");
-    EXPECT_TRUE(Uninitialised());
-    ASSERT_EQ(ComponentInitialize(), 1);
-    EXPECT_EQ(object->Initialize(), S_OK) << "the next call gets the accessor";
-    object = WithTable(nullptr);
-    ASSERT_EQ(ComponentInitialize(L"Korvix", L"Bare"), 1);
-    EXPECT_EQ(object->Initialize(), E_FAIL) << "the dependency table names no accessor";
-    EXPECT_TRUE(Uninitialised());
-    EXPECT_EQ(g_created - created, 1);
-}
-
 TEST_F(Acquisition, ConcurrentCallsRunOneSessionAtATime) {
+    g_table.clear(); // some 1.3 MB of structures, their strings holding every byte value
+    for (uint32_t k = 0; k < 20000; ++k) {
+        const Bytes s = Structure(k % 2 ? 11 : 17, uint16_t(k), Bytes(k % 2 ? 1 : 0x11, 1),
+                                  {"S" + std::to_string(k) + char(1 + k % 255)});
+        g_table.insert(g_table.end(), s.begin(), s.end());
+    }
     g_script.delayMs = 20;
     ASSERT_EQ(ComponentInitialize(), 1);
     std::vector<HRESULT> results(8, E_UNEXPECTED);
     RunThreads(8, [&](int t) { results[t] = object->Initialize(); });
     EXPECT_EQ(results, std::vector<HRESULT>(8, S_OK));
     EXPECT_EQ(g_calls, "ISORRCT") << "one session served every thread";
+    ComPtr<ISmBiosImpl> direct = WithTable(&g_table);
+    for (BYTE type : {11, 17})
+        EXPECT_TRUE(Ask(object.Get(), Q::All, type).All() == Ask(direct.Get(), Q::All, type).All())
+            << "whole";
     // A failing conversion (thrown while the lock is held) fails every
     // thread's own session, one after the other, and none reports success.
     object = WithTable(nullptr);
@@ -299,97 +296,70 @@ TEST_F(Acquisition, ConcurrentCallsRunOneSessionAtATime) {
     Reset();
     g_script.delayMs = 5;
     g_script.data.bad = 0;
-    for (int round = 0; round < 3; ++round) {
-        RunThreads(8, [&](int t) { results[t] = object->Initialize(); });
-        EXPECT_EQ(results, std::vector<HRESULT>(8, DISP_E_OVERFLOW)) << round;
-    }
-    EXPECT_EQ(g_dataRequests.load(), 24);
+    RunThreads(8, [&](int t) { results[t] = object->Initialize(); });
+    EXPECT_EQ(results, std::vector<HRESULT>(8, DISP_E_OVERFLOW));
+    EXPECT_EQ(g_dataRequests.load(), 8);
     EXPECT_EQ(g_overlapping.load(), 0);
     EXPECT_TRUE(Uninitialised());
 }
 
-// ---- the installed component ----------------------------------------------------
-
-namespace {
-
-class Installed : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(install.Error(), ""); }
-    void TearDown() override { SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", nullptr); }
-    // "Korvix.SmBiosImpl" created as clients create it, with the feature context.
-    static ComPtr<ISmBiosImpl> Client(bool withContext = true) {
-        CLSID clsid{};
-        ComPtr<ISmBiosImpl> object;
-        Bstr feature(L"Korvix"), version(L"1.05"), context(L"Client");
-        VARIANT_BOOL ok = 0;
-        if (FAILED(CLSIDFromProgID(L"Korvix.SmBiosImpl", &clsid)) ||
-            FAILED(
-                CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISmBiosImpl, object.PutVoid())) ||
-            (withContext &&
-             (FAILED(object->ComponentInitialize(feature.Get(), version.Get(), context.Get(), &ok)) ||
-              ok != 1)))
-            object.Reset();
-        return object;
-    }
-    // The records of every type, type by type.
-    static std::vector<Record> Everything(ISmBiosImpl* object) {
-        std::vector<Record> all;
-        for (ULONG type = 0; type < 256; ++type)
-            for (Record& r : Ask(object, Q::All, type).All())
-                all.push_back(std::move(r));
-        return all;
-    }
-
+// The installed component as clients use it: in threads of their own, each
+// client creates "Korvix.SmBiosImpl" by ProgID under a server lock and reads
+// a real table through TorvelAccess.dll, while Korvix.dll traces through its
+// key into files that a size limit switches.
+TEST(Installed, ClientsInThreadsGetWholeAnswersWholeTraceRecordsAndLetTheServerUnload) {
     ComApartment apartment;
     ComponentInstall install{kDependencies};
-};
-
-} // namespace
-
-TEST_F(Installed, ClientsGetTheTableFileThroughTheAccessorAsItIsWhenAttachedDirectly) {
-    // A real table, and some 1.3 MB of structures with strings holding every byte value.
+    ASSERT_EQ(install.Error(), "");
+    kit::TempFolder folder;
+    kit::HklmKey key("Software\\Quarnex\\Common\\Tracing\\Korvix.dll\\1.05"); // read when Korvix.dll loads
+    for (auto [name, value] :
+         {std::pair{"Trace", 1}, {"TraceLevel", 6}, {"TraceLimitSize", 1 << 18}, {"TraceKeepHistory", 1}})
+        key.SetDword(name, value);
+    key.SetString("TraceFile", (folder.Path() / "korvix-%PID%.trc").string());
     const std::string real = TestDataPath("real/dell-poweredge-r640-3.0.bin");
-    Bytes large;
-    for (uint32_t k = 0; k < 20000; ++k) {
-        const Bytes s = Structure(k % 2 ? 11 : 17, uint16_t(k), Bytes(k % 2 ? 1 : 0x11, 1),
-                                  {"S" + std::to_string(k) + char(1 + k % 255)});
-        large.insert(large.end(), s.begin(), s.end());
-    }
-    const std::filesystem::path file = std::filesystem::temp_directory_path() / "korvix-large.bin";
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(large.data()), large.size());
-    for (const auto& [path, bytes] :
-         {std::pair{std::filesystem::path(real), ReadFile(real)}, {file, large}}) {
-        SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE", path.c_str());
-        ComPtr<ISmBiosImpl> object = Client();
-        ASSERT_TRUE(object);
-        ASSERT_EQ(object->Initialize(), S_OK);
-        const std::vector<Record> direct = Everything(WithTable(&bytes).Get());
-        EXPECT_GT(direct.size(), 20u);
-        EXPECT_TRUE(Everything(object.Get()) == direct) << path;
-    }
-    std::filesystem::remove(file);
-    ComPtr<ISmBiosImpl> bare = Client(false);
-    ASSERT_TRUE(bare);
-    EXPECT_EQ(bare->Initialize(), E_FAIL) << "without the feature context there is no accessor";
-}
-
-TEST_F(Installed, ThreadsWithObjectsOfTheirOwnGetTheSameAnswersAndTheServerCanUnloadAfterwards) {
-    SetEnvironmentVariableW(L"KORVIX_SMBIOS_TABLE",
-                            std::filesystem::path(TestDataPath("real/dell-poweredge-r640-3.0.bin")).c_str());
-    const Bytes table = ReadFile(TestDataPath("real/dell-poweredge-r640-3.0.bin"));
-    const std::vector<Record> memory = Ask(WithTable(&table).Get(), Q::All, 17).All();
-    ASSERT_FALSE(memory.empty());
+    kit::ScopedEnv table(L"KORVIX_SMBIOS_TABLE", kit::fs::path(real));
+    const Bytes bytes = ReadFile(real);
+    std::vector<std::vector<Record>> expected; // queried here: an object serves one thread at a time
+    for (BYTE type : {0, 4, 17})
+        expected.push_back(Ask(WithTable(&bytes).Get(), Q::All, type).All());
+    LibraryHandle korvix(LoadLibraryW((ComponentInstall::BinaryFolder() + L"\\Korvix.dll").c_str()));
+    const auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(korvix.Get(), "DllCanUnloadNow")));
+    ASSERT_TRUE(canUnloadNow);
     std::atomic<int> failures{0};
-    RunThreads(8, [&](int) {
-        for (int i = 0; i < 5; ++i) {
-            ComPtr<ISmBiosImpl> object = Client();
+    RunThreads(4, [&](int) {
+        for (int i = 0; i < 3; ++i) {
+            CLSID clsid{};
+            ComPtr<IClassFactory> factory;
+            ComPtr<ISmBiosImpl> object;
+            Bstr feature(L"Korvix"), version(L"1.05"), context(L"Client");
+            VARIANT_BOOL ok = 0;
             failures +=
-                !object || object->Initialize() != S_OK || !(Ask(object.Get(), Q::All, 17).All() == memory);
+                FAILED(CLSIDFromProgID(L"Korvix.SmBiosImpl", &clsid)) ||
+                FAILED(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                        factory.PutVoid())) ||
+                FAILED(factory->LockServer(TRUE)) ||
+                FAILED(factory->CreateInstance(nullptr, IID_ISmBiosImpl, object.PutVoid())) ||
+                FAILED(object->ComponentInitialize(feature.Get(), version.Get(), context.Get(), &ok)) ||
+                ok != 1 || object->Initialize() != S_OK || canUnloadNow() != S_FALSE;
+            for (int k = 0; k < 3 && object; ++k)
+                failures += !(Ask(object.Get(), Q::All, k == 0 ? 0 : k == 1 ? 4 : 17).All() == expected[k]);
+            object.Reset();
+            failures += !factory || FAILED(factory->LockServer(FALSE));
         }
     });
     EXPECT_EQ(failures, 0);
-    auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"Korvix.dll"), "DllCanUnloadNow")));
-    ASSERT_TRUE(canUnloadNow);
-    EXPECT_EQ(canUnloadNow(), S_OK) << "every object of every thread is gone";
+    EXPECT_EQ(canUnloadNow(), S_OK) << "every lock and every object of every thread is gone";
+    // Every line one whole record, none lost: the object's Enter and Leave records pair up.
+    int files = 0, balance = 0;
+    for (const auto& file : kit::fs::directory_iterator(folder.Path())) {
+        std::vector<std::string> bad;
+        for (const kit::Record& r : kit::Records(file.path(), false, &bad))
+            balance += r.cls != "CSmBiosImpl" ? 0 : (r.category == "Enter") - (r.category == "Leave");
+        EXPECT_TRUE(bad.empty()) << bad.front();
+        ++files;
+    }
+    EXPECT_GE(files, 2) << "the size limit switched the file";
+    EXPECT_EQ(balance, 0);
 }
