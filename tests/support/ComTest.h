@@ -1,6 +1,5 @@
-// The COM object under test and what it hands out: objects created in this
-// process with a table attached, query calls whose outputs start out holding
-// a reference-counted sentinel, and attribute records read back.
+// The object in this process with a table attached, query calls whose outputs
+// start out holding a reference-counted sentinel, and records read back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -170,14 +169,4 @@ template <class Body> void RunThreads(int count, Body body) {
         });
     for (auto& thread : threads)
         thread.join();
-}
-
-inline Bytes Bios(uint16_t handle, const std::string& vendor) { // Length 0x18, Vendor string 1
-    return Structure(0, handle, Cat({{1}, Bytes(0x13, 0)}), {vendor});
-}
-inline Bytes Processor(uint16_t handle) {
-    return Structure(4, handle, Bytes(0x1E, 0));
-}
-inline Bytes EndOfTable(uint16_t handle) {
-    return Structure(127, handle, {});
 }
