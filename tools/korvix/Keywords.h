@@ -1,0 +1,34 @@
+// The names that --type and -s accept besides numbers: the type groups and
+// the keywords of single values, as dmidecode spells them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Record.h"
+
+struct TypeGroup {
+    const char* name;
+    std::vector<uint8_t> types;
+};
+const std::vector<TypeGroup>& TypeGroups();
+
+// How -s prints the value of a keyword.
+enum class KeywordValue {
+    Text,        // the string, "Not Specified" when the structure has none
+    Meaning,     // the meaning of the number (meanings/)
+    ChassisType, // the chassis type's name, without the lock bit
+};
+
+struct StringKeyword {
+    const char* name;
+    uint8_t type;
+    const wchar_t* attribute;
+    KeywordValue value;
+};
+const std::vector<StringKeyword>& StringKeywords();
+const StringKeyword* FindStringKeyword(const std::string& name);
+
+// The line -s prints for one structure of the keyword's type.
+std::string KeywordLine(const StringKeyword& keyword, const Record& record);
