@@ -152,7 +152,7 @@ int ByKeyword(SmBiosSession& session, const StringKeyword& keyword) {
     HRESULT hr = S_OK;
     const ULONG retVal = session.RecordsOfType(keyword.type, records, hr);
     for (const Record& record : records)
-        Write(KeywordLine(keyword, record) + "\n");
+        Write(KeywordLine(keyword, record));
     std::fflush(stdout);
     const std::string why = NothingOfType(keyword.type, retVal, records.empty());
     if (retVal != kFound && retVal != kNotFound && retVal != kNoDecoder)
