@@ -46,8 +46,11 @@ std::wstring FileName(const std::wstring& path) {
     return L"the table file \"" + path + L"\"";
 }
 
-// The failure of a file operation: its HRESULT and the text for the client.
-TableLoad FileFailure(const std::wstring& path, const wchar_t* what, DWORD error) {
+// The failure of a file operation: its HRESULT and the text for the client;
+// `why`, the short form for the trace.
+TableLoad FileFailure(const std::wstring& path, const wchar_t* what, DWORD error, const char*& why,
+                      const char* shortWhy) {
+    why = shortWhy;
     TableLoad load;
     load.hr = HRESULT_FROM_WIN32(error);
     load.message = FileName(path) + L" " + what + L": " + SystemText(error);
@@ -55,11 +58,12 @@ TableLoad FileFailure(const std::wstring& path, const wchar_t* what, DWORD error
 }
 
 // Reads the whole file; a failed load when it cannot.
-TableLoad ReadWholeFile(const std::wstring& path) {
+TableLoad ReadWholeFile(const std::wstring& path, const char*& why) {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
-        TableLoad load = FileFailure(path, L"cannot be opened", LastError());
+        TableLoad load =
+            FileFailure(path, L"cannot be opened", LastError(), why, "the file cannot be opened");
         // Opening a folder fails with "access denied", which sends people
         // looking for a permission problem.
         const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -68,9 +72,11 @@ TableLoad ReadWholeFile(const std::wstring& path) {
         return load;
     }
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.Get(), &size)) return FileFailure(path, L"has no size", LastError());
+    if (!GetFileSizeEx(file.Get(), &size))
+        return FileFailure(path, L"has no size", LastError(), why, "the file size cannot be read");
     if (size.QuadPart > static_cast<LONGLONG>(kMaxTableFileSize)) {
         TableLoad load;
+        why = "the file is too large for a table file";
         load.hr = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
         load.message = FileName(path) + L" has " + std::to_wstring(size.QuadPart) +
                        L" bytes, more than the limit for a table file, " + Widen(TableFileSizeLimitText());
@@ -84,7 +90,7 @@ TableLoad ReadWholeFile(const std::wstring& path) {
         DWORD got = 0;
         if (!ReadFile(file.Get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got,
                       nullptr))
-            return FileFailure(path, L"cannot be read", LastError());
+            return FileFailure(path, L"cannot be read", LastError(), why, "the file cannot be read");
         if (got == 0) break; // shrank while being read
         done += got;
     }
@@ -129,11 +135,11 @@ TableLoad CTableSource::LoadFile(const std::wstring& path) {
     static constexpr const char* kScope = "CTableSource::LoadFile";
     const std::string name = Narrow(path);
     Trace(TraceLevel::Verbose, kScope, "Internal", "Reading SMBios table file", "file: '%s'", name.c_str());
-    TableLoad load = ReadWholeFile(path);
+    const char* why = "";
+    TableLoad load = ReadWholeFile(path, why);
     if (FAILED(load.hr)) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SMBios table file cannot be read.",
-              "file: '%s', hr: 0x%08X, %s", name.c_str(), static_cast<unsigned>(load.hr),
-              Narrow(load.message).c_str());
+              "file: '%s', hr: 0x%08X, %s", name.c_str(), static_cast<unsigned>(load.hr), why);
         return load;
     }
     TableFileResult parsed = ParseTableFile(load.table.data(), load.table.size());
