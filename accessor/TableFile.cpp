@@ -37,10 +37,71 @@ TableFileResult Fail(TableFileKind kind, std::string error) {
     return r;
 }
 
-// Copies [offset, offset + length) as the table, which must begin with a
-// whole structure.
-TableFileResult Take(TableFileKind kind, const uint8_t* data, size_t offset, size_t length) {
-    if (WholeStructuresEnd(data + offset, length) == 0) {
+// The structures from offset 0 as far as they are whole.
+struct Walk {
+    size_t end = 0;          // just past the last whole structure
+    bool endOfTable = false; // the walk stopped after an end-of-table structure
+};
+
+Walk WalkStructures(const uint8_t* table, size_t size) {
+    Walk walk;
+    if (table == nullptr) return walk;
+    size_t& pos = walk.end;
+    while (size - pos >= kStructureHeader) {
+        const uint8_t type = table[pos];
+        const size_t length = table[pos + 1];
+        if (length < kStructureHeader || length > size - pos) break;
+        // The string set ends with the first pair of NUL bytes after the
+        // formatted area (a set without strings is just that pair).
+        size_t q = pos + length;
+        size_t end = 0;
+        for (; q + 1 < size; ++q) {
+            if (table[q] == 0 && table[q + 1] == 0) {
+                end = q + 2;
+                break;
+            }
+        }
+        if (end == 0) break;
+        pos = end;
+        if (type == kEndOfTable) {
+            walk.endOfTable = true;
+            break;
+        }
+    }
+    return walk;
+}
+
+// What a client should know about the bytes of a table that was accepted:
+// bytes no whole structure takes up, and a missing end-of-table structure.
+// Bytes after the end-of-table structure are only reported when `exact`
+// (the length was announced as the table's, not as a maximum).
+std::string Warning(const uint8_t* table, size_t size, const Walk& walk, bool exact) {
+    std::string out;
+    const size_t left = size - walk.end;
+    if (left > 0 && walk.endOfTable && exact) {
+        out = Format("%llu bytes after the end-of-table structure (from offset 0x%llX) are not used", left,
+                     walk.end);
+    } else if (left >= kStructureHeader && !walk.endOfTable && table[walk.end + 1] >= kStructureHeader) {
+        out = Format("the table ends inside a structure: type %llu at offset 0x%llX has only %llu of its "
+                     "bytes, so it is left out",
+                     table[walk.end], walk.end, left);
+    } else if (left > 0 && !walk.endOfTable) {
+        out = Format("%llu bytes after the last whole structure (from offset 0x%llX) are not a structure",
+                     left, walk.end);
+    }
+    if (!walk.endOfTable) {
+        if (!out.empty()) out += "; ";
+        out += "the table has no end-of-table structure (type 127)";
+    }
+    return out;
+}
+
+// Copies the table from [offset, offset + length), which must begin with a
+// whole structure. `exact`: the length is the table's; otherwise it is a
+// maximum and the table ends with its last whole structure.
+TableFileResult Take(TableFileKind kind, const uint8_t* data, size_t offset, size_t length, bool exact) {
+    const Walk walk = WalkStructures(data + offset, length);
+    if (walk.end == 0) {
         return Fail(kind,
                     Format("no whole SMBIOS structure at the start of the table (offset 0x%llX, %llu bytes)",
                            offset, length));
@@ -48,7 +109,8 @@ TableFileResult Take(TableFileKind kind, const uint8_t* data, size_t offset, siz
     TableFileResult r;
     r.ok = true;
     r.kind = kind;
-    r.table.assign(data + offset, data + offset + length);
+    r.warning = Warning(data + offset, length, walk, exact);
+    r.table.assign(data + offset, data + offset + (exact ? length : walk.end));
     return r;
 }
 
@@ -72,7 +134,7 @@ TableFileResult EntryPoint2(const uint8_t* data, size_t size) {
         return Fail(kind, Format("table of %llu bytes at 0x%llX runs past the end of the file (%llu bytes)",
                                  length, address, size));
     }
-    return Take(kind, data, address, length);
+    return Take(kind, data, address, length, true);
 }
 
 TableFileResult EntryPoint3(const uint8_t* data, size_t size) {
@@ -92,13 +154,7 @@ TableFileResult EntryPoint3(const uint8_t* data, size_t size) {
     // which may come before it (or before the end of the file).
     const size_t available = size - static_cast<size_t>(address);
     const size_t region = maxSize < available ? static_cast<size_t>(maxSize) : available;
-    const size_t length = WholeStructuresEnd(data + address, region);
-    if (length == 0) {
-        return Fail(kind,
-                    Format("no whole SMBIOS structure at the start of the table (offset 0x%llX, %llu bytes)",
-                           address, region));
-    }
-    return Take(kind, data, static_cast<size_t>(address), length);
+    return Take(kind, data, static_cast<size_t>(address), region, false);
 }
 
 // `lenient`: a length past the end is cut to what is there (firmware answer)
@@ -121,7 +177,7 @@ TableFileResult RawSmBiosData(const uint8_t* data, size_t size, bool lenient) {
         length = available;
     }
     if (length == 0) return Fail(kind, "the RawSMBIOSData header gives a table length of 0");
-    return Take(kind, data, kRawSmBiosDataHeader, length);
+    return Take(kind, data, kRawSmBiosDataHeader, length, true);
 }
 
 } // namespace
@@ -141,27 +197,14 @@ const char* TableFileKindName(TableFileKind kind) {
 }
 
 size_t WholeStructuresEnd(const uint8_t* table, size_t size) {
-    if (table == nullptr) return 0;
-    size_t pos = 0;
-    while (size - pos >= kStructureHeader) {
-        const uint8_t type = table[pos];
-        const size_t length = table[pos + 1];
-        if (length < kStructureHeader || length > size - pos) break;
-        // The string set ends with the first pair of NUL bytes after the
-        // formatted area (a set without strings is just that pair).
-        size_t q = pos + length;
-        size_t end = 0;
-        for (; q + 1 < size; ++q) {
-            if (table[q] == 0 && table[q + 1] == 0) {
-                end = q + 2;
-                break;
-            }
-        }
-        if (end == 0) break;
-        pos = end;
-        if (type == kEndOfTable) break;
-    }
-    return pos;
+    return WalkStructures(table, size).end;
+}
+
+std::string TableFileSizeLimitText() {
+    constexpr size_t kMiB = 1024u * 1024u;
+    return kMaxTableFileSize % kMiB == 0
+               ? Format("%llu MiB (%llu bytes)", kMaxTableFileSize / kMiB, kMaxTableFileSize)
+               : Format("%llu bytes", kMaxTableFileSize);
 }
 
 TableFileResult ParseTableFile(const uint8_t* data, size_t size) {
@@ -169,7 +212,7 @@ TableFileResult ParseTableFile(const uint8_t* data, size_t size) {
     if (size >= 4 && std::memcmp(data, "_SM_", 4) == 0) return EntryPoint2(data, size);
     if (size >= 5 && std::memcmp(data, "_SM3_", 5) == 0) return EntryPoint3(data, size);
     if (size >= 2 && data[1] < kStructureHeader) return RawSmBiosData(data, size, false);
-    return Take(TableFileKind::RawTable, data, 0, size);
+    return Take(TableFileKind::RawTable, data, 0, size, true);
 }
 
 TableFileResult ParseFirmwareTable(const uint8_t* data, size_t size) {

@@ -32,10 +32,17 @@ struct TableFileResult {
     TableFileKind kind = TableFileKind::RawTable;
     std::vector<uint8_t> table; // byte 0 is the Type byte of the first structure
     std::string error;          // why the content was rejected, when !ok
+    // When ok: what is odd about a table that is used anyway (bytes that no
+    // whole structure takes up, no end-of-table structure); empty otherwise.
+    std::string warning;
 };
 
-// Files larger than this are refused before they are read.
+// Files larger than this are refused before they are read. Messages name it
+// through TableFileSizeLimitText().
 constexpr size_t kMaxTableFileSize = 64u * 1024u * 1024u;
+
+// The limit for messages: "64 MiB (67108864 bytes)".
+std::string TableFileSizeLimitText();
 
 TableFileResult ParseTableFile(const uint8_t* data, size_t size);
 

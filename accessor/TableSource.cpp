@@ -19,46 +19,83 @@ std::string Narrow(const std::wstring& s) {
     return out;
 }
 
-HRESULT LastError() {
+DWORD LastError() {
     const DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
 }
 
-// Reads the whole file; false with the failure in `hr` and `why`.
-bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes, HRESULT& hr, const char*& why) {
+std::wstring Widen(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+// The system's text for a Win32 error, without the line end; the number when
+// the system has none.
+std::wstring SystemText(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text(n > 0 && buffer != nullptr ? buffer : L"", n > 0 && buffer != nullptr ? n : 0);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return text.empty() ? L"error " + std::to_wstring(error) : text;
+}
+
+std::wstring FileName(const std::wstring& path) {
+    return L"the table file \"" + path + L"\"";
+}
+
+// The failure of a file operation: its HRESULT and the text for the client;
+// `why`, the short form for the trace.
+TableLoad FileFailure(const std::wstring& path, const wchar_t* what, DWORD error, const char*& why,
+                      const char* shortWhy) {
+    why = shortWhy;
+    TableLoad load;
+    load.hr = HRESULT_FROM_WIN32(error);
+    load.message = FileName(path) + L" " + what + L": " + SystemText(error);
+    return load;
+}
+
+// Reads the whole file; a failed load when it cannot.
+TableLoad ReadWholeFile(const std::wstring& path, const char*& why) {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
-        hr = LastError();
-        why = "the file cannot be opened";
-        return false;
+        TableLoad load =
+            FileFailure(path, L"cannot be opened", LastError(), why, "the file cannot be opened");
+        // Opening a folder fails with "access denied", which sends people
+        // looking for a permission problem.
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            load.message = L"\"" + path + L"\" is a folder, not a table file";
+        return load;
     }
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.Get(), &size)) {
-        hr = LastError();
-        why = "the file size cannot be read";
-        return false;
-    }
+    if (!GetFileSizeEx(file.Get(), &size))
+        return FileFailure(path, L"has no size", LastError(), why, "the file size cannot be read");
     if (size.QuadPart > static_cast<LONGLONG>(kMaxTableFileSize)) {
-        hr = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+        TableLoad load;
         why = "the file is too large for a table file";
-        return false;
+        load.hr = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+        load.message = FileName(path) + L" has " + std::to_wstring(size.QuadPart) +
+                       L" bytes, more than the limit for a table file, " + Widen(TableFileSizeLimitText());
+        return load;
     }
+    TableLoad load;
+    std::vector<uint8_t>& bytes = load.table;
     bytes.resize(static_cast<size_t>(size.QuadPart));
     size_t done = 0;
     while (done < bytes.size()) {
         DWORD got = 0;
         if (!ReadFile(file.Get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got,
-                      nullptr)) {
-            hr = LastError();
-            why = "the file cannot be read";
-            return false;
-        }
+                      nullptr))
+            return FileFailure(path, L"cannot be read", LastError(), why, "the file cannot be read");
         if (got == 0) break; // shrank while being read
         done += got;
     }
     bytes.resize(done);
-    return true;
+    return load;
 }
 
 } // namespace
@@ -89,69 +126,78 @@ std::wstring CTableSource::ConfiguredFile() {
     return {};
 }
 
-HRESULT CTableSource::Load(std::vector<uint8_t>& table) {
+TableLoad CTableSource::Load() {
     const std::wstring file = ConfiguredFile();
-    return file.empty() ? LoadFirmware(table) : LoadFile(file, table);
+    return file.empty() ? LoadFirmware() : LoadFile(file);
 }
 
-HRESULT CTableSource::LoadFile(const std::wstring& path, std::vector<uint8_t>& table) {
+TableLoad CTableSource::LoadFile(const std::wstring& path) {
     static constexpr const char* kScope = "CTableSource::LoadFile";
     const std::string name = Narrow(path);
     Trace(TraceLevel::Verbose, kScope, "Internal", "Reading SMBios table file", "file: '%s'", name.c_str());
-    std::vector<uint8_t> bytes;
-    HRESULT hr = S_OK;
     const char* why = "";
-    if (!ReadWholeFile(path, bytes, hr, why)) {
+    TableLoad load = ReadWholeFile(path, why);
+    if (FAILED(load.hr)) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SMBios table file cannot be read.",
-              "file: '%s', hr: 0x%08X, %s", name.c_str(), static_cast<unsigned>(hr), why);
-        return hr;
+              "file: '%s', hr: 0x%08X, %s", name.c_str(), static_cast<unsigned>(load.hr), why);
+        return load;
     }
-    TableFileResult parsed = ParseTableFile(bytes.data(), bytes.size());
+    TableFileResult parsed = ParseTableFile(load.table.data(), load.table.size());
+    load.table.clear();
+    const std::wstring kind = Widen(TableFileKindName(parsed.kind));
     if (!parsed.ok) {
-        hr = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        load.hr = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        load.message =
+            FileName(path) + L" holds no SMBIOS table (read as " + kind + L"): " + Widen(parsed.error);
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SMBios table file holds no valid table.",
               "file: '%s', kind: %s, %s", name.c_str(), TableFileKindName(parsed.kind), parsed.error.c_str());
-        return hr;
+        return load;
     }
     Trace(TraceLevel::Verbose, kScope, "Internal", "SMBios table file read", "file: '%s', kind: %s, size: %u",
           name.c_str(), TableFileKindName(parsed.kind), static_cast<unsigned>(parsed.table.size()));
-    table = std::move(parsed.table);
-    return S_OK;
+    if (!parsed.warning.empty()) {
+        load.message = FileName(path) + L" (" + kind + L"): " + Widen(parsed.warning);
+        Trace(TraceLevel::Warning, kScope, "Internal", "SMBios table file has unused bytes", "file: '%s', %s",
+              name.c_str(), parsed.warning.c_str());
+    }
+    load.table = std::move(parsed.table);
+    return load;
 }
 
-HRESULT CTableSource::LoadFirmware(std::vector<uint8_t>& table) {
+TableLoad CTableSource::LoadFirmware() {
     static constexpr const char* kScope = "CTableSource::LoadFirmware";
+    TableLoad load;
     // The size can change between the two calls (it hardly ever does); a
     // second round copes with a table that grew.
     std::vector<uint8_t> raw;
     UINT got = 0;
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 2 && got == 0; ++round) {
         const UINT needed = GetSystemFirmwareTable(kRsmb, 0, nullptr, 0);
-        if (needed == 0) {
-            const HRESULT hr = LastError();
-            Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Firmware SMBios table not available.",
-                  "hr: 0x%08X", static_cast<unsigned>(hr));
-            return hr;
-        }
+        if (needed == 0) break;
         raw.assign(needed, 0);
         got = GetSystemFirmwareTable(kRsmb, 0, raw.data(), needed);
-        if (got != 0 && got <= needed) break;
-        got = 0;
+        if (got > needed) got = 0;
     }
     if (got == 0) {
-        const HRESULT hr = LastError();
+        const DWORD error = LastError();
+        load.hr = HRESULT_FROM_WIN32(error);
+        load.message =
+            L"the firmware SMBIOS table cannot be read (GetSystemFirmwareTable): " + SystemText(error);
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Firmware SMBios table cannot be read.",
-              "hr: 0x%08X", static_cast<unsigned>(hr));
-        return hr;
+              "hr: 0x%08X", static_cast<unsigned>(load.hr));
+        return load;
     }
     TableFileResult parsed = ParseFirmwareTable(raw.data(), got);
     if (!parsed.ok) {
+        load.hr = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        load.message = L"the firmware SMBIOS table is malformed: " + Widen(parsed.error);
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Firmware SMBios table is malformed.", "%s",
               parsed.error.c_str());
-        return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        return load;
     }
     Trace(TraceLevel::Verbose, kScope, "Internal", "Firmware SMBios table read", "size: %u",
           static_cast<unsigned>(parsed.table.size()));
-    table = std::move(parsed.table);
-    return S_OK;
+    if (!parsed.warning.empty()) load.message = L"the firmware SMBIOS table: " + Widen(parsed.warning);
+    load.table = std::move(parsed.table);
+    return load;
 }

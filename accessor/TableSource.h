@@ -14,6 +14,15 @@
 #include <string>
 #include <vector>
 
+// The outcome of reading the table. `message` is for the client: why there is
+// no table when hr is a failure, otherwise what is odd about the table (bytes
+// that no structure uses, no end-of-table structure) or empty.
+struct TableLoad {
+    HRESULT hr = S_OK;
+    std::vector<uint8_t> table;
+    std::wstring message;
+};
+
 class CTableSource {
 public:
     static constexpr const wchar_t* kEnvironmentVariable = L"KORVIX_SMBIOS_TABLE";
@@ -24,8 +33,9 @@ public:
     static std::wstring ConfiguredFile();
     // The table from the configured source. Failures are traced and returned:
     // the Win32 error of an unreadable file or firmware interface,
+    // HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) for a file over the limit,
     // HRESULT_FROM_WIN32(ERROR_INVALID_DATA) for content without a table.
-    static HRESULT Load(std::vector<uint8_t>& table);
-    static HRESULT LoadFile(const std::wstring& path, std::vector<uint8_t>& table);
-    static HRESULT LoadFirmware(std::vector<uint8_t>& table);
+    static TableLoad Load();
+    static TableLoad LoadFile(const std::wstring& path);
+    static TableLoad LoadFirmware();
 };

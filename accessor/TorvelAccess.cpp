@@ -6,11 +6,13 @@
 #include "TableSource.h"
 #include "common/conversion/CCVariantConversion.h"
 #include "common/platform/ComWrappers.h"
+#include "common/platform/ErrorInfo.h"
 #include "common/trace/Trace.h"
 
 namespace {
 
 constexpr ULONG kSizeAnswerBytes = 4;
+constexpr const wchar_t* kSource = L"AcTorvel.TorvelAccess";
 
 const HRESULT kNotRunning = HRESULT_FROM_WIN32(ERROR_SERVICE_NOT_ACTIVE);
 const HRESULT kNotOpen = HRESULT_FROM_WIN32(ERROR_NOT_READY);
@@ -26,31 +28,43 @@ std::string Narrow(BSTR s) {
     return out;
 }
 
-// Writes the Enter record at construction and the Leave record, with the
-// result and status, when the method returns.
-class MethodTrace {
+// One call of an interface method: writes the Enter record at construction;
+// when the method returns, the Leave record with the result and status, and
+// then the error information for the caller: `why` (a failure's reason or a
+// success's warning), or none.
+class MethodCall {
 public:
-    MethodTrace(const char* scope, const char* method) : scope_(scope), method_(method) {
+    MethodCall(const char* scope, const char* method, REFIID iid)
+        : scope_(scope), method_(method), iid_(iid) {
         if (TraceWanted(TraceLevel::Info)) {
             const std::string text = std::string("Method ") + method_ + " has been entered.";
             Trace(TraceLevel::Info, scope_, "Enter", text.c_str(), "");
         }
     }
-    MethodTrace(const MethodTrace&) = delete;
-    MethodTrace& operator=(const MethodTrace&) = delete;
-    ~MethodTrace() {
+    MethodCall(const MethodCall&) = delete;
+    MethodCall& operator=(const MethodCall&) = delete;
+    ~MethodCall() {
         if (TraceWanted(TraceLevel::Info)) {
             const std::string text = std::string("Method ") + method_ + " has been left.";
             Trace(TraceLevel::Info, scope_, "Leave", text.c_str(), "hRes: 0x%X, status: %u",
                   static_cast<unsigned>(hr), static_cast<unsigned>(status));
         }
+        SetErrorDescription(iid_, kSource, why);
+    }
+    // Sets the result and its reason; returns the result.
+    HRESULT Fail(HRESULT result, ULONG statusValue, std::wstring reason) {
+        status = statusValue;
+        why = std::move(reason);
+        return hr = result;
     }
     HRESULT hr = S_OK;
     ULONG status = DA_STATUS_OK;
+    std::wstring why;
 
 private:
     const char* scope_;
     const char* method_;
+    REFIID iid_;
 };
 
 } // namespace
@@ -88,6 +102,8 @@ HRESULT CTorvelAccess::QueryInterface(REFIID iid, void** ppv) {
         *ppv = static_cast<IDriverServices*>(this);
     } else if (IsEqualIID(iid, IID_IComponentInit)) {
         *ppv = static_cast<IComponentInit*>(this);
+    } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
+        *ppv = static_cast<ISupportErrorInfo*>(this);
     } else if (IsEqualIID(iid, IID_IMarshal) && marshaler_) {
         return marshaler_->QueryInterface(iid, ppv);
     } else {
@@ -110,8 +126,9 @@ ULONG CTorvelAccess::Release() {
 
 HRESULT CTorvelAccess::Start(ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::Start";
-    MethodTrace method(kScope, "Start");
-    if (pulStatus == nullptr) return method.hr = E_POINTER;
+    MethodCall method(kScope, "Start", IID_IDriverServices);
+    if (pulStatus == nullptr)
+        return method.Fail(E_POINTER, DA_STATUS_INVALID_REQUEST, L"Start needs a status");
     std::lock_guard<std::mutex> hold(lock_);
     method.status = running_ ? DA_STATUS_ALREADY_RUNNING : DA_STATUS_OK;
     running_ = true;
@@ -121,8 +138,9 @@ HRESULT CTorvelAccess::Start(ULONG* pulStatus) {
 
 HRESULT CTorvelAccess::Stop(ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::Stop";
-    MethodTrace method(kScope, "Stop");
-    if (pulStatus == nullptr) return method.hr = E_POINTER;
+    MethodCall method(kScope, "Stop", IID_IDriverServices);
+    if (pulStatus == nullptr)
+        return method.Fail(E_POINTER, DA_STATUS_INVALID_REQUEST, L"Stop needs a status");
     std::lock_guard<std::mutex> hold(lock_);
     if (!running_) {
         method.status = DA_STATUS_NOT_RUNNING;
@@ -139,18 +157,19 @@ HRESULT CTorvelAccess::Stop(ULONG* pulStatus) {
 
 HRESULT CTorvelAccess::Open(ULONG ulDevice, ULONG ulFlags, ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::Open";
-    MethodTrace method(kScope, "Open");
-    if (pulStatus == nullptr) return method.hr = E_POINTER;
+    MethodCall method(kScope, "Open", IID_IDriverServices);
+    if (pulStatus == nullptr)
+        return method.Fail(E_POINTER, DA_STATUS_INVALID_REQUEST, L"Open needs a status");
     std::lock_guard<std::mutex> hold(lock_);
     if (ulDevice != 0 || ulFlags != 0) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Open takes no device and no flags.",
               "ulDevice: %u, ulFlags: 0x%X", static_cast<unsigned>(ulDevice), static_cast<unsigned>(ulFlags));
-        method.status = DA_STATUS_INVALID_REQUEST;
-        method.hr = E_INVALIDARG;
+        method.Fail(E_INVALIDARG, DA_STATUS_INVALID_REQUEST,
+                    L"the driver-access component was opened with a device or flags; both must be 0");
     } else if (!running_) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Accessor has not been started.", "");
-        method.status = DA_STATUS_NOT_RUNNING;
-        method.hr = kNotRunning;
+        method.Fail(kNotRunning, DA_STATUS_NOT_RUNNING,
+                    L"the driver-access component was opened before it was started");
     } else {
         open_ = true;
         haveTable_ = false;
@@ -162,8 +181,9 @@ HRESULT CTorvelAccess::Open(ULONG ulDevice, ULONG ulFlags, ULONG* pulStatus) {
 
 HRESULT CTorvelAccess::Close(ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::Close";
-    MethodTrace method(kScope, "Close");
-    if (pulStatus == nullptr) return method.hr = E_POINTER;
+    MethodCall method(kScope, "Close", IID_IDriverServices);
+    if (pulStatus == nullptr)
+        return method.Fail(E_POINTER, DA_STATUS_INVALID_REQUEST, L"Close needs a status");
     std::lock_guard<std::mutex> hold(lock_);
     if (!open_) {
         method.status = DA_STATUS_NOT_OPEN;
@@ -177,12 +197,15 @@ HRESULT CTorvelAccess::Close(ULONG* pulStatus) {
     return method.hr;
 }
 
-HRESULT CTorvelAccess::EnsureTable() {
+HRESULT CTorvelAccess::EnsureTable(std::wstring& why) {
     if (haveTable_) return S_OK;
-    std::vector<uint8_t> table;
-    const HRESULT hr = CTableSource::Load(table);
-    if (FAILED(hr)) return hr;
-    table_ = std::move(table);
+    TableLoad load = CTableSource::Load();
+    if (FAILED(load.hr)) {
+        why = std::move(load.message);
+        return load.hr;
+    }
+    table_ = std::move(load.table);
+    tableWarning_ = std::move(load.message);
     haveTable_ = true;
     return S_OK;
 }
@@ -204,7 +227,7 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
                                   VARIANT* pvtOutput, ULONG ulOutputSize, VARIANT* pvtBytesReturned,
                                   ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::RawRequest";
-    MethodTrace method(kScope, "RawRequest");
+    MethodCall method(kScope, "RawRequest", IID_IDriverAccessRaw);
     Trace(TraceLevel::Verbose, kScope, "Internal", "Request", "ulControlCode: 0x%08X, ulOutputSize: %u",
           static_cast<unsigned>(ulControlCode), static_cast<unsigned>(ulOutputSize));
     if (pvtBytesReturned != nullptr) {
@@ -215,29 +238,31 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
     if (pvtOutput == nullptr || pvtBytesReturned == nullptr || pulStatus == nullptr) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Output, bytes returned and status are required.",
               "");
-        method.status = DA_STATUS_INVALID_REQUEST;
+        method.Fail(E_POINTER, DA_STATUS_INVALID_REQUEST,
+                    L"a request of the driver-access component needs an output, bytes returned and a status");
         if (pulStatus != nullptr) *pulStatus = method.status;
-        return method.hr = E_POINTER;
+        return method.hr;
     }
 
     std::lock_guard<std::mutex> hold(lock_);
     ULONG needed = 0;
     if (!running_) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Accessor has not been started.", "");
-        method.status = DA_STATUS_NOT_RUNNING;
-        method.hr = kNotRunning;
+        method.Fail(kNotRunning, DA_STATUS_NOT_RUNNING,
+                    L"a request reached the driver-access component before it was started");
     } else if (!open_) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Accessor has not been opened.", "");
-        method.status = DA_STATUS_NOT_OPEN;
-        method.hr = kNotOpen;
+        method.Fail(kNotOpen, DA_STATUS_NOT_OPEN,
+                    L"a request reached the driver-access component before it was opened");
     } else if (ulControlCode != DA_IOCTL_GET_SMBIOS_SIZE && ulControlCode != DA_IOCTL_GET_SMBIOS_TABLE) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Unknown control code.", "ulControlCode: 0x%08X",
               static_cast<unsigned>(ulControlCode));
-        method.status = DA_STATUS_INVALID_REQUEST;
-        method.hr = kUnknownCode;
+        method.Fail(kUnknownCode, DA_STATUS_INVALID_REQUEST,
+                    L"the driver-access component knows no request with control code " +
+                        std::to_wstring(ulControlCode));
     } else if (ulControlCode == DA_IOCTL_GET_SMBIOS_SIZE && ulOutputSize != kSizeAnswerBytes) {
         needed = kSizeAnswerBytes;
-    } else if (FAILED(method.hr = EnsureTable())) {
+    } else if (FAILED(method.hr = EnsureTable(method.why))) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SMBios table not available.", "hRes: 0x%X",
               static_cast<unsigned>(method.hr));
         method.status = DA_STATUS_TABLE_UNAVAILABLE;
@@ -248,8 +273,9 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Output size does not fit the answer.",
               "ulOutputSize: %u, needed: %u", static_cast<unsigned>(ulOutputSize),
               static_cast<unsigned>(needed));
-        method.status = DA_STATUS_BAD_OUTPUT_SIZE;
-        method.hr = ulOutputSize < needed ? kOutputTooSmall : E_INVALIDARG;
+        method.Fail(ulOutputSize < needed ? kOutputTooSmall : E_INVALIDARG, DA_STATUS_BAD_OUTPUT_SIZE,
+                    L"the output size of the request is " + std::to_wstring(ulOutputSize) +
+                        L" bytes; the answer has " + std::to_wstring(needed));
     }
     if (method.status != DA_STATUS_OK) {
         *pulStatus = method.status;
@@ -268,9 +294,11 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
     if (FAILED(method.hr)) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Answer could not be built.", "hRes: 0x%X",
               static_cast<unsigned>(method.hr));
-        method.status = DA_STATUS_INVALID_REQUEST;
+        method.Fail(method.hr, DA_STATUS_INVALID_REQUEST,
+                    L"the driver-access component ran out of memory for its answer");
     } else {
         V_UI4(pvtBytesReturned) = ulOutputSize;
+        method.why = tableWarning_; // a success with a warning
     }
     *pulStatus = method.status;
     return method.hr;
@@ -279,7 +307,7 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
 HRESULT CTorvelAccess::Initialize(BSTR featureName, BSTR featureVersion, BSTR contextName,
                                   VARIANT_BOOL* result) {
     static constexpr const char* kScope = "CTorvelAccess::Initialize";
-    MethodTrace method(kScope, "Initialize");
+    MethodCall method(kScope, "Initialize", IID_IComponentInit);
     if (result == nullptr) return method.hr = E_POINTER;
     std::lock_guard<std::mutex> hold(lock_);
     featureName_ = Narrow(featureName);
@@ -290,4 +318,8 @@ HRESULT CTorvelAccess::Initialize(BSTR featureName, BSTR featureVersion, BSTR co
           featureVersion_.c_str(), contextName_.c_str());
     *result = VARIANT_TRUE;
     return S_OK;
+}
+
+HRESULT CTorvelAccess::InterfaceSupportsErrorInfo(REFIID iid) {
+    return IsEqualIID(iid, IID_IDriverAccessRaw) || IsEqualIID(iid, IID_IDriverServices) ? S_OK : S_FALSE;
 }

@@ -9,6 +9,13 @@
 // session is closed, so that the size and the table requests of one session
 // agree. The object is thread-safe and aggregates the free-threaded
 // marshaler, so a pointer to it may be used from any apartment of the process.
+//
+// Every method of IDriverAccessRaw and IDriverServices leaves error
+// information on the calling thread (ISupportErrorInfo): a failure with a
+// reason the object knows (the table file's problem, the size limit, a
+// folder, a failed firmware call, a call out of order) carries it as the
+// description; a request that succeeds on a table with unused bytes carries
+// that warning; any other success clears what an earlier call left.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +30,10 @@
 #include "common/assembly/ComponentInit.h"
 #include "common/platform/ComWrappers.h"
 
-class CTorvelAccess final : public IDriverAccessRaw, public IDriverServices, public IComponentInit {
+class CTorvelAccess final : public IDriverAccessRaw,
+                            public IDriverServices,
+                            public IComponentInit,
+                            public ISupportErrorInfo {
 public:
     // A new object with the interface `iid` in *ppv.
     static HRESULT Create(IUnknown* outer, REFIID iid, void** ppv);
@@ -48,12 +58,16 @@ public:
     HRESULT STDMETHODCALLTYPE Initialize(BSTR featureName, BSTR featureVersion, BSTR contextName,
                                          VARIANT_BOOL* result) override;
 
+    // ISupportErrorInfo: S_OK for IDriverAccessRaw and IDriverServices.
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+
 private:
     CTorvelAccess();
     ~CTorvelAccess();
 
-    // Reads the table unless this session has it; call with lock_ held.
-    HRESULT EnsureTable();
+    // Reads the table unless this session has it; call with lock_ held. A
+    // failure leaves its reason in `why`.
+    HRESULT EnsureTable(std::wstring& why);
     // Writes the byte-array answer into *pvtOutput.
     static HRESULT Answer(const uint8_t* bytes, ULONG count, VARIANT* pvtOutput);
 
@@ -64,6 +78,7 @@ private:
     bool open_ = false;
     bool haveTable_ = false;
     std::vector<uint8_t> table_;
+    std::wstring tableWarning_; // what is odd about table_, for the client
     std::string featureName_;
     std::string featureVersion_;
     std::string contextName_;

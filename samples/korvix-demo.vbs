@@ -27,13 +27,13 @@ Dim smbios, ok, index, misses, decoded, names, values, retVal
 
 Set smbios = CreateObject("Korvix.SmBiosImpl")
 If Err.Number <> 0 Then
-    WScript.Echo "Cannot create Korvix.SmBiosImpl: error 0x" & Hex(Err.Number)
+    WScript.Echo "Cannot create Korvix.SmBiosImpl: " & ErrorText()
     WScript.Quit 1
 End If
 
 ok = smbios.ComponentInitialize("Korvix", "1.05", "Client")
 If Err.Number <> 0 Then
-    WScript.Echo "ComponentInitialize failed: error 0x" & Hex(Err.Number)
+    WScript.Echo "ComponentInitialize failed: " & ErrorText()
     WScript.Quit 2
 End If
 ' The component answers 1 (not True) on success, so it is compared with zero.
@@ -44,7 +44,7 @@ End If
 
 smbios.Initialize
 If Err.Number <> 0 Then
-    WScript.Echo "Initialize failed: error 0x" & Hex(Err.Number)
+    WScript.Echo "Initialize failed: " & ErrorText()
     WScript.Quit 3
 End If
 
@@ -71,6 +71,13 @@ Err.Clear
 WScript.Echo decoded & " structure(s) decoded"
 If decoded = 0 Then WScript.Quit 4
 WScript.Quit 0
+
+' The error number and, when the component gave one, its reason (for a table
+' file that cannot be used: what is wrong with it).
+Function ErrorText()
+    ErrorText = "error 0x" & Hex(Err.Number)
+    If Err.Description <> "" Then ErrorText = ErrorText & ": " & Err.Description
+End Function
 
 ' The header line, then one "name = value" line per attribute after Type,
 ' Length and Handle.

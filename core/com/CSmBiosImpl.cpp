@@ -130,6 +130,8 @@ STDMETHODIMP CSmBiosImpl::QueryInterface(REFIID iid, void** object) {
         *object = static_cast<ISmBiosImpl*>(this);
     else if (iid == IID_IProvideClassInfo)
         *object = static_cast<IProvideClassInfo*>(this);
+    else if (iid == IID_ISupportErrorInfo)
+        *object = static_cast<ISupportErrorInfo*>(this);
     else {
         *object = nullptr;
         return E_NOINTERFACE;
@@ -183,6 +185,10 @@ STDMETHODIMP CSmBiosImpl::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
 
 STDMETHODIMP CSmBiosImpl::GetClassInfo(ITypeInfo** info) {
     return GetKorvixTypeInfo(CLSID_SmBiosImpl, info);
+}
+
+STDMETHODIMP CSmBiosImpl::InterfaceSupportsErrorInfo(REFIID iid) {
+    return iid == IID_ISmBiosImpl ? S_OK : S_FALSE;
 }
 
 // ---- queries -------------------------------------------------------------------

@@ -18,13 +18,17 @@
 
 // Interfaces, in the order QueryInterface answers them: ISmBios (also
 // IUnknown), IComponentInit, ISmBiosImpl, IDispatch (answered by
-// ISmBiosImpl), IProvideClassInfo. The reference count is interlocked; the
+// ISmBiosImpl), IProvideClassInfo, ISupportErrorInfo. Initialize leaves
+// error information for its caller: the driver-access component's reason
+// for a failure it passes on (or its own), and on success the warning the
+// component gave about the table, if any. The reference count is interlocked; the
 // query methods take no lock, so one object must not be queried from several
 // threads at once. Only Initialize is serialised.
 class CSmBiosImpl : public ISmBios,
                     public CCComponentT<CCAssembly>,
                     public ISmBiosImpl,
-                    public IProvideClassInfo {
+                    public IProvideClassInfo,
+                    public ISupportErrorInfo {
 public:
     // Creates an object (FinalConstruct run) and asks it for `iid`; the
     // class object's CreateInstance. Aggregation is not supported.
@@ -61,6 +65,9 @@ public:
     // IProvideClassInfo
     STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
 
+    // ISupportErrorInfo: S_OK for ISmBiosImpl.
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override;
+
     // Attaches a table as a successful Initialize would, without the
     // driver-access component. Only tests call this.
     void AttachTableForTesting(const uint8_t* table, uint32_t size);
@@ -79,7 +86,8 @@ private:
     // Initialize once `lock` is held; every exit leaves the lock first. A
     // conversion failure throws with the lock still held.
     class InitLockHold;
-    HRESULT Acquire(InitLockHold& lock);
+    class InitReport;
+    HRESULT Acquire(InitLockHold& lock, InitReport& report);
 
     volatile LONG m_refs = 0;
     LONG m_initialized = 0;

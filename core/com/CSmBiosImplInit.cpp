@@ -6,6 +6,7 @@
 
 #include "common/conversion/CCStringConversion.h"
 #include "common/conversion/CCVariantConversion.h"
+#include "common/platform/ErrorInfo.h"
 #include "common/trace/Trace.h"
 
 namespace {
@@ -72,6 +73,38 @@ private:
     bool held_ = true;
 };
 
+// The error information Initialize leaves for its caller. The
+// driver-access component's is taken off the thread right after the call
+// that left it, before later calls (Close, Stop) clear it; Publish puts the
+// one to keep back just before Initialize returns.
+class CSmBiosImpl::InitReport {
+public:
+    // After a call of the driver-access component that returned `hr`.
+    void TakeFrom(IUnknown* accessor, REFIID iid, HRESULT hr) {
+        info_ = TakeErrorInfo(accessor, iid);
+        accessorFailed_ = FAILED(hr);
+    }
+    // A description of Initialize's own, unless the call that failed was the
+    // driver-access component's and it gave its reason.
+    void Describe(const std::wstring& text) {
+        if (!info_ || !accessorFailed_) info_ = MakeErrorInfo(IID_ISmBiosImpl, L"Korvix.SmBiosImpl", text);
+        accessorFailed_ = true;
+    }
+    void Publish() { SetErrorInfo(0, info_.Get()); }
+
+private:
+    ComPtr<IErrorInfo> info_;
+    bool accessorFailed_ = false;
+};
+
+namespace {
+std::wstring Hex(HRESULT hr) {
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%08X", static_cast<unsigned>(hr));
+    return text;
+}
+} // namespace
+
 STDMETHODIMP CSmBiosImpl::ComponentInitialize(BSTR sFeatureName, BSTR sFeatureVersion, BSTR sContextName,
                                               VARIANT_BOOL* pRetVal) {
     static const char* const kScope = "CSmBiosImpl::ComponentInitialize";
@@ -88,8 +121,11 @@ STDMETHODIMP CSmBiosImpl::ComponentInitialize(BSTR sFeatureName, BSTR sFeatureVe
 STDMETHODIMP CSmBiosImpl::Initialize() {
     Trace(TraceLevel::Info, kInitScope, "Enter", "Method Initialize has been entered.", "");
     InitLockHold lock(m_initLock);
+    InitReport report;
     try {
-        return Acquire(lock);
+        const HRESULT hr = Acquire(lock, report);
+        report.Publish();
+        return hr;
     } catch (const CCComError& error) {
         // An answer of the accessor that cannot be copied or converted. The
         // exception must not cross the COM boundary: the object stays
@@ -104,11 +140,14 @@ STDMETHODIMP CSmBiosImpl::Initialize() {
               static_cast<unsigned>(error.Error()));
         Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave, "hRes: 0x%X",
               static_cast<unsigned>(error.Error()));
+        report.Describe(L"the answer of the driver-access component could not be converted (" +
+                        Hex(error.Error()) + L")");
+        report.Publish();
         return error.Error();
     }
 }
 
-HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
+HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
     auto fail = [&](HRESULT hr, const char* message, unsigned leaveLevel, const char* leaveText,
                     const char* leaveDetails, unsigned detailsValue) {
         lock.Release();
@@ -124,9 +163,10 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
         return S_OK;
     }
 
+    HRESULT created = S_OK;
     if (!m_driverAccess) {
-        const HRESULT hr = m_assembly.CoCreateInstance("AcTorvel.TorvelAccess", m_driverAccess.PutVoid(),
-                                                       nullptr, kClassContext, IID_IDriverAccessRaw);
+        const HRESULT hr = created = m_assembly.CoCreateInstance(
+            "AcTorvel.TorvelAccess", m_driverAccess.PutVoid(), nullptr, kClassContext, IID_IDriverAccessRaw);
         if (SUCCEEDED(hr))
             Trace(TraceLevel::Verbose, kInitScope, "Internal",
                   "CoCreateInstance succeeded. IDriverAccessRaw loaded.", "");
@@ -142,12 +182,22 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
             Trace(TraceLevel::Error, kInitScope, "Internal", "FAIL: QueryInterface failed. (IDriverServices)",
                   "");
     }
+    if (!m_driverAccess) {
+        report.Describe(
+            L"the driver-access component \"AcTorvel.TorvelAccess\" could not be created (" + Hex(created) +
+            L"): it has to be registered and named for this feature and context in the dependency "
+            L"table, and ComponentInitialize has to succeed first");
+    } else if (!m_driverServices) {
+        report.Describe(L"the driver-access component does not answer IDriverServices");
+    }
     if (!m_driverAccess || !m_driverServices)
         return fail(E_FAIL, "FAIL: Could not get required interfaces.", TraceLevel::Info, kInitLeave,
                     "E_FAIL", 0);
 
     ULONG status = 0;
     HRESULT hr = m_driverServices->Start(&status);
+    report.TakeFrom(m_driverServices.Get(), IID_IDriverServices, hr);
+    if (FAILED(hr)) report.Describe(L"the driver-access component could not be started (" + Hex(hr) + L")");
     if (FAILED(hr))
         return fail(hr, "FAIL: Start of accessor/driver failed.", TraceLevel::Info, kInitLeave, "hRes: 0x%X",
                     static_cast<unsigned>(hr));
@@ -155,6 +205,10 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
 
     status = 0;
     hr = m_driverServices->Open(0, 0, &status);
+    report.TakeFrom(m_driverServices.Get(), IID_IDriverServices, hr);
+    if (FAILED(hr) || status != 0)
+        report.Describe(L"the driver-access component could not be opened (" + Hex(hr) + L", status " +
+                        std::to_wstring(status) + L")");
     if (FAILED(hr))
         return fail(hr, "FAIL: Open of accessor/driver failed.", TraceLevel::Info, "", "hRes: 0x%X",
                     static_cast<unsigned>(hr));
@@ -170,12 +224,16 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
     status = 0;
     hr = m_driverAccess->RawRequest(DA_IOCTL_GET_SMBIOS_SIZE, input.Get(), 0, output.Get(), 4,
                                     bytesReturned.Get(), &status);
+    report.TakeFrom(m_driverAccess.Get(), IID_IDriverAccessRaw, hr);
     Variant count;
     const bool countIsFour =
         SUCCEEDED(VariantChangeType(count.Get(), bytesReturned.Get(), 0, VT_UI4)) && count->ulVal == 4;
-    if (FAILED(hr) || !countIsFour || status != 0)
+    if (FAILED(hr) || !countIsFour || status != 0) {
+        report.Describe(L"the driver-access component did not tell the size of the SMBIOS table (" + Hex(hr) +
+                        L", status " + std::to_wstring(status) + L")");
         return fail(FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios size failed.", TraceLevel::Verbose,
                     kInitLeave, "hRes: E_FAIL", 0);
+    }
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Getting SMBios size succeeded", "");
 
     uint32_t size = 0;
@@ -189,6 +247,7 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
             size = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
     }
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "SMBios size", "%d", static_cast<int>(size));
+    if (size == 0) report.Describe(L"the driver-access component reports an SMBIOS table of 0 bytes");
     if (size == 0)
         return fail(E_FAIL, "FAIL: Block Size of SmBios Data is 0. Return E_FAIL.", TraceLevel::Info,
                     kInitLeave, "E_FAIL", 0);
@@ -197,6 +256,8 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
     bytesReturned.Put()->vt = VT_UI4;
     output.Put();
     m_rawBuffer = new (std::nothrow) uint8_t[size]();
+    if (m_rawBuffer == nullptr)
+        report.Describe(L"no memory for an SMBIOS table of " + std::to_wstring(size) + L" bytes");
     if (m_rawBuffer == nullptr)
         return fail(E_OUTOFMEMORY, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose, kInitLeave,
                     "hRes: 0x%X", static_cast<unsigned>(E_OUTOFMEMORY));
@@ -207,9 +268,12 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
     status = 0;
     hr = m_driverAccess->RawRequest(DA_IOCTL_GET_SMBIOS_TABLE, input.Get(), 0, output.Get(), size,
                                     bytesReturned.Get(), &status);
+    report.TakeFrom(m_driverAccess.Get(), IID_IDriverAccessRaw, hr);
     const bool countIsSize =
         SUCCEEDED(VariantChangeType(count.Put(), bytesReturned.Get(), 0, VT_UI4)) && count->ulVal == size;
     if (FAILED(hr) || !countIsSize || status != 0) {
+        report.Describe(L"the driver-access component did not hand over the SMBIOS table (" + Hex(hr) +
+                        L", status " + std::to_wstring(status) + L")");
         delete[] m_rawBuffer;
         m_rawBuffer = nullptr;
         return fail(FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose,
@@ -223,6 +287,8 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
         DWORD n = 0;
         const unsigned char* bytes = answer.GetBufferPointer(&n);
         if (n != size || n == 0 || bytes == nullptr) {
+            report.Describe(L"the driver-access component's answer holds " + std::to_wstring(n) +
+                            L" bytes instead of the " + std::to_wstring(size) + L" it announced");
             output.Put();
             delete[] m_rawBuffer;
             m_rawBuffer = nullptr;
@@ -240,6 +306,7 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
         m_initialized = 1;
         Trace(TraceLevel::Verbose, kInitScope, "Internal", "Attached successfully to SMBios data block", "");
     } else {
+        report.Describe(L"the SMBIOS table could not be attached");
         Trace(TraceLevel::Error, kInitScope, "Internal", "FAIL: Failed to attach to SMBios data block",
               "hRes = E_FAIL");
         result = E_FAIL;

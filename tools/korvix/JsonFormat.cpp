@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "meanings/Meaning.h"
+
 namespace {
 
 const char* TypeName(ValueKind kind) {
@@ -47,6 +49,10 @@ std::string JsonValue(const AttributeValue& value) {
     return "null";
 }
 
+std::wstring Wide(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
 std::string OptionalNumber(const std::optional<uint32_t>& n) {
     return n ? std::to_string(*n) : std::string("null");
 }
@@ -89,7 +95,7 @@ std::string JsonString(const std::wstring& text) {
     return out + "\"";
 }
 
-std::string FormatJsonRecord(const Record& record) {
+std::string FormatJsonRecord(const Record& record, Meanings meanings) {
     std::string out = "{";
     if (record.index) out += "\"index\": " + std::to_string(*record.index) + ", ";
     out += "\"type\": " + OptionalNumber(record.Decoded() ? record.Number(L"Type") : std::nullopt);
@@ -105,12 +111,21 @@ std::string FormatJsonRecord(const Record& record) {
         const Attribute& a = record.attributes[i];
         out += i == 0 ? "\n    " : ",\n    ";
         out += "{\"name\": " + JsonString(a.name) + ", \"type\": \"" + TypeName(a.value.kind) +
-               "\", \"value\": " + JsonValue(a.value) + "}";
+               "\", \"value\": " + JsonValue(a.value);
+        const Meaning m = meanings == Meanings::Add ? RecordMeaning(record, i) : Meaning{};
+        if (m.form == Meaning::Form::Text) out += ", \"meaning\": " + JsonString(Wide(m.text));
+        if (m.form == Meaning::Form::List) {
+            out += ", \"meaning\": [";
+            for (size_t k = 0; k < m.items.size(); ++k)
+                out += (k == 0 ? "" : ", ") + JsonString(Wide(m.items[k]));
+            out += "]";
+        }
+        out += "}";
     }
     out += record.attributes.empty() ? "]}" : "\n  ]}";
     return out;
 }
 
 std::string JsonArrayWriter::Add(const Record& record) {
-    return (count_++ == 0 ? "\n  " : ",\n  ") + FormatJsonRecord(record);
+    return (count_++ == 0 ? "\n  " : ",\n  ") + FormatJsonRecord(record, meanings_);
 }

@@ -1,5 +1,9 @@
 #include "Options.h"
 
+#include <algorithm>
+
+#include "Keywords.h"
+
 namespace {
 
 std::string Narrow(const std::wstring& s) {
@@ -37,6 +41,43 @@ std::optional<uint32_t> ParseNumber(const std::wstring& text, uint32_t max) {
     return static_cast<uint32_t>(value);
 }
 
+namespace {
+
+// Adds the types of one --type value: numbers and group keywords, separated
+// by commas. The error names the part that is neither.
+std::string AddTypes(const std::wstring& text, std::vector<TypeChoice>& types) {
+    size_t start = 0;
+    while (true) {
+        const size_t comma = text.find(L',', start);
+        const std::wstring part = text.substr(start, comma == std::wstring::npos ? comma : comma - start);
+        std::vector<TypeChoice> found;
+        if (const auto n = ParseNumber(part, 0xFF)) found.push_back({static_cast<uint8_t>(*n), true});
+        for (const TypeGroup& group : TypeGroups())
+            if (Narrow(part) == group.name)
+                for (uint8_t t : group.types)
+                    found.push_back({t, false});
+        if (found.empty()) {
+            std::string names;
+            for (const TypeGroup& group : TypeGroups())
+                names += std::string(names.empty() ? "" : ", ") + group.name;
+            return "--type needs structure types from 0 to 255 or the keywords " + names + ", not '" +
+                   Narrow(part) + "'";
+        }
+        for (const TypeChoice& choice : found) {
+            auto at = std::find_if(types.begin(), types.end(),
+                                   [&](const TypeChoice& c) { return c.type >= choice.type; });
+            if (at != types.end() && at->type == choice.type)
+                at->byNumber = at->byNumber || choice.byNumber;
+            else
+                types.insert(at, choice);
+        }
+        if (comma == std::wstring::npos) return {};
+        start = comma + 1;
+    }
+}
+
+} // namespace
+
 ParseResult ParseCommandLine(const std::vector<std::wstring>& args) {
     ParseResult result;
     Options& o = result.options;
@@ -51,6 +92,7 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& args) {
         return result;
     }
 
+    std::vector<std::wstring> seen; // options that may be given once
     for (; i < args.size(); ++i) {
         std::wstring name = args[i];
         std::optional<std::wstring> inlineValue;
@@ -58,6 +100,16 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& args) {
         if (name.rfind(L"--", 0) == 0 && eq != std::wstring::npos) {
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
+        }
+        if (name == L"-h" || name == L"/?") name = L"--help";
+        if (name == L"-t") name = L"--type";
+        if (name == L"-s") name = L"--string";
+        if (name != L"--type") {
+            if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+                result.error = "option " + Narrow(name) + " was given more than once";
+                return result;
+            }
+            seen.push_back(name);
         }
         // Takes the option's value from "--name=value" or from the next argument.
         auto value = [&](std::wstring& out) {
@@ -86,17 +138,22 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& args) {
 
         std::wstring text;
         bool ok = true;
-        if (name == L"--help" || name == L"-h" || name == L"/?") {
+        if (name == L"--help") {
             ok = flag(o.help);
+        } else if (name == L"--list-strings") {
+            ok = flag(o.listStrings);
         } else if (name == L"--json") {
             ok = flag(o.json);
+        } else if (name == L"--raw") {
+            ok = flag(o.raw);
         } else if (name == L"--type") {
+            if ((ok = value(text))) result.error = AddTypes(text, o.types);
+        } else if (name == L"--string") {
             if ((ok = value(text))) {
-                const auto n = ParseNumber(text, 0xFF);
-                if (n)
-                    o.type = static_cast<uint8_t>(*n);
-                else
-                    result.error = "--type needs a structure type from 0 to 255, not '" + Narrow(text) + "'";
+                o.keyword = Narrow(text);
+                if (FindStringKeyword(o.keyword) == nullptr)
+                    result.error = "--string needs one of the keywords that --list-strings lists, not '" +
+                                   o.keyword + "'";
             }
         } else if (name == L"--handle") {
             if ((ok = value(text))) {
@@ -122,7 +179,11 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& args) {
         }
         if (!ok || !result.error.empty()) return result;
     }
-    if (o.type && o.handle) result.error = "--type and --handle cannot be combined";
+    // One selection, and -s prints its value alone.
+    if (!o.types.empty() && o.handle) result.error = "--type and --handle cannot be combined";
+    if (!o.keyword.empty() && (!o.types.empty() || o.handle || o.json || o.raw))
+        result.error = "--string prints one value alone: it cannot be combined with --type, --handle, "
+                       "--json or --raw";
     return result;
 }
 
@@ -130,13 +191,20 @@ const char* UsageText() {
     return "Usage: korvix [dump] [options]\n"
            "\n"
            "Prints the decoded SMBIOS structures of this machine (or of a table file)\n"
-           "through the registered Korvix component (\"Korvix.SmBiosImpl\").\n"
+           "through the registered Korvix component (\"Korvix.SmBiosImpl\"). Each raw\n"
+           "value is followed by its meaning where the SMBIOS standard defines one.\n"
            "\n"
            "Options:\n"
-           "  --type N          only the structures of type N (GetAllInstancesOfType)\n"
+           "  -t, --type T[,T...]  only the structures of these types: numbers or the\n"
+           "                    keywords bios, system, baseboard, chassis, processor,\n"
+           "                    memory, cache, connector, slot (GetAllInstancesOfType);\n"
+           "                    may be given more than once\n"
            "  --handle H        only the structure with handle H, decimal or 0x hex\n"
            "                    (FindInstanceByHandle)\n"
+           "  -s, --string KEYWORD  only this value, as dmidecode prints it\n"
+           "  --list-strings    the keywords of --string\n"
            "  --json            one JSON document: an array of records\n"
+           "  --raw             the raw values only, without their meanings\n"
            "  --file PATH       decode a table file instead of the firmware table: a raw\n"
            "                    table, a dmidecode --dump-bin file or a RawSMBIOSData dump\n"
            "  --feature NAME    feature name for ComponentInitialize (default Korvix)\n"
@@ -146,11 +214,11 @@ const char* UsageText() {
            "  --help            this text\n"
            "\n"
            "Exit codes:\n"
-           "  0  success\n"
+           "  0  success (a warning about the table may go to stderr)\n"
            "  1  invalid command line\n"
            "  2  the component cannot be created (not registered)\n"
            "  3  ComponentInitialize failed (dependency table missing or unusable)\n"
-           "  4  Initialize failed (no table: unreadable file, firmware table unavailable)\n"
+           "  4  Initialize failed (no table: the message says why)\n"
            "  5  no structure of that type or with that handle (or none that decodes)\n"
            "  6  the requested type has no decoder\n"
            "  7  a query failed unexpectedly\n";

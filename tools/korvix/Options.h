@@ -7,11 +7,20 @@
 #include <string>
 #include <vector>
 
+// One structure type asked for with --type.
+struct TypeChoice {
+    uint8_t type;
+    bool byNumber; // named by its number, not only through a group keyword
+};
+
 struct Options {
     bool help = false;
+    bool listStrings = false;
     bool json = false;
-    std::optional<uint8_t> type;
+    bool raw = false;
+    std::vector<TypeChoice> types; // ascending, each type once
     std::optional<uint16_t> handle;
+    std::string keyword; // -s: one value, as dmidecode prints it
     std::wstring file;
     std::wstring feature = L"Korvix";
     std::wstring version = L"1.05";
@@ -26,6 +35,7 @@ struct ParseResult {
 
 // `args` excludes the program name. Accepted: an optional command "dump"
 // (the default) or "help", then options as "--name value" or "--name=value".
+// Only --type may be given more than once; its values add up.
 ParseResult ParseCommandLine(const std::vector<std::wstring>& args);
 
 // Decimal or 0x-prefixed hexadecimal, no sign, at most `max`.

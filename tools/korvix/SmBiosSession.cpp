@@ -1,6 +1,7 @@
 #include "SmBiosSession.h"
 
 #include "RecordReader.h"
+#include "common/platform/ErrorInfo.h"
 
 HRESULT SmBiosSession::Create(const std::wstring& progId) {
     CLSID clsid;
@@ -18,8 +19,10 @@ bool SmBiosSession::ComponentInitialize(const std::wstring& feature, const std::
     return SUCCEEDED(hr) && ok != 0;
 }
 
-HRESULT SmBiosSession::Initialize() {
-    return object_->Initialize();
+HRESULT SmBiosSession::Initialize(std::wstring& message) {
+    const HRESULT hr = object_->Initialize();
+    message = ErrorDescription(TakeErrorInfo(object_.Get(), IID_ISmBiosImpl).Get());
+    return hr;
 }
 
 ULONG SmBiosSession::Single(bool byIndex, uint32_t key, Record& record, HRESULT& hr) {

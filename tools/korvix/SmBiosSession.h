@@ -29,7 +29,9 @@ public:
     // ComponentInitialize; true when the component reported success.
     bool ComponentInitialize(const std::wstring& feature, const std::wstring& version,
                              const std::wstring& context, HRESULT& hr);
-    HRESULT Initialize();
+    // Initialize; `message` receives the description the component left: why
+    // it failed, or on success a warning about the table (empty for none).
+    HRESULT Initialize(std::wstring& message);
 
     // EnumAllInstances(index). A found record carries its index (or the
     // handle it was looked up by); a structure without decoder, or one its

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "meanings/Meaning.h"
+
 namespace {
 
 std::string Hex(uint32_t value, int digits) {
@@ -64,7 +66,7 @@ std::string FormatTextValue(const AttributeValue& value) {
     return "<value of VARIANT type " + Hex(value.variantType, 4) + ">";
 }
 
-std::string FormatTextRecord(const Record& record) {
+std::string FormatTextRecord(const Record& record, Meanings meanings) {
     if (!record.Decoded()) {
         std::string where = "Structure";
         if (record.index)
@@ -82,12 +84,20 @@ std::string FormatTextRecord(const Record& record) {
     out += ", handle " + (handle ? Hex(*handle, 4) : std::string("?"));
     if (record.index) out += " (index " + std::to_string(*record.index) + ")";
     out += '\n';
-    for (const Attribute& attribute : record.attributes) {
+    for (size_t i = 0; i < record.attributes.size(); ++i) {
+        const Attribute& attribute = record.attributes[i];
         out += "    ";
         // Names are ASCII; anything else is escaped like string values.
         for (wchar_t c : attribute.name)
             out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-        out += " = " + FormatTextValue(attribute.value) + "\n";
+        out += " = " + FormatTextValue(attribute.value);
+        const Meaning m = meanings == Meanings::Add ? RecordMeaning(record, i) : Meaning{};
+        if (m.form == Meaning::Form::Text) out += ": " + m.text;
+        if (m.form == Meaning::Form::List && m.items.empty()) out += ": no bit set";
+        if (m.form == Meaning::Form::List && !m.items.empty()) out += ":";
+        out += "\n";
+        for (const std::string& item : m.items)
+            out += "        " + item + "\n";
     }
     return out + "\n";
 }

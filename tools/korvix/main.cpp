@@ -12,6 +12,7 @@
 
 #include "Diagnostics.h"
 #include "Format.h"
+#include "Keywords.h"
 #include "Options.h"
 #include "SmBiosSession.h"
 
@@ -28,9 +29,13 @@ enum ExitCode {
     kQueryFailed = 7,
 };
 
-int Fail(int code, const std::string& message) {
+void Note(const std::string& message) {
     std::fflush(stdout);
     std::fprintf(stderr, "korvix: %s\n", message.c_str());
+}
+
+int Fail(int code, const std::string& message) {
+    Note(message);
     return code;
 }
 
@@ -41,10 +46,13 @@ void Write(const std::string& text) {
 // Collects output in the chosen form and writes it as it comes.
 class Output {
 public:
-    explicit Output(bool json) : json_(json) {
+    explicit Output(const Options& o)
+        : json_(o.json), meanings_(o.raw ? Meanings::Leave : Meanings::Add), writer_(meanings_) {
         if (json_) Write(writer_.Begin());
     }
-    void Add(const Record& record) { Write(json_ ? writer_.Add(record) : FormatTextRecord(record)); }
+    void Add(const Record& record) {
+        Write(json_ ? writer_.Add(record) : FormatTextRecord(record, meanings_));
+    }
     void Finish() {
         if (json_) Write(writer_.End());
         std::fflush(stdout);
@@ -52,6 +60,7 @@ public:
 
 private:
     bool json_;
+    Meanings meanings_;
     JsonArrayWriter writer_;
 };
 
@@ -61,8 +70,8 @@ std::string QueryFailure(const char* method, ULONG retVal, HRESULT hr) {
     return std::string(method) + " failed: RetVal " + std::to_string(retVal) + ", " + DescribeHResult(hr);
 }
 
-int Dump(SmBiosSession& session, bool json) {
-    Output out(json);
+int Dump(SmBiosSession& session, const Options& o) {
+    Output out(o);
     for (uint32_t index = 0;; ++index) {
         Record record;
         HRESULT hr = S_OK;
@@ -78,31 +87,55 @@ int Dump(SmBiosSession& session, bool json) {
     return kSuccess;
 }
 
-int ByType(SmBiosSession& session, uint8_t type, bool json) {
-    std::vector<Record> records;
-    HRESULT hr = S_OK;
-    const ULONG retVal = session.RecordsOfType(type, records, hr);
-    Output out(json);
-    for (const Record& record : records)
-        out.Add(record);
-    out.Finish();
-    if (retVal == kFound && records.empty())
-        return Fail(kNothingFound, "no structure of type " + std::to_string(type));
+// Why GetAllInstancesOfType gave no records for `type`; empty when it did.
+std::string NothingOfType(uint8_t type, ULONG retVal, bool none) {
+    const std::string t = std::to_string(type);
+    if (retVal == kFound && none) return "no structure of type " + t;
     if (retVal == kNotFound)
-        return Fail(kNothingFound, "the structures of type " + std::to_string(type) +
-                                       " could not be decoded (GetAllInstancesOfType: RetVal 3, a decoder "
-                                       "refused one of them)");
-    if (retVal == kNoDecoder)
-        return Fail(kTypeWithoutDecoder, "structures of type " + std::to_string(type) + " have no decoder");
-    if (retVal != kFound) return Fail(kQueryFailed, QueryFailure("GetAllInstancesOfType", retVal, hr));
-    return kSuccess;
+        return "the structures of type " + t +
+               " could not be decoded (GetAllInstancesOfType: RetVal 3, a decoder refused one of them)";
+    if (retVal == kNoDecoder) return "structures of type " + t + " have no decoder";
+    return {};
 }
 
-int ByHandle(SmBiosSession& session, uint16_t handle, bool json) {
+// The structures of the --type choices, in ascending type order. A type
+// named by number that gives nothing is reported; a group's types that give
+// nothing are not, unless no type gives anything.
+int ByTypes(SmBiosSession& session, const Options& o) {
+    Output out(o);
+    size_t printed = 0;
+    bool noDecoders = true;
+    std::vector<std::string> notes;
+    std::string asked;
+    for (const TypeChoice& choice : o.types) {
+        std::vector<Record> records;
+        HRESULT hr = S_OK;
+        const ULONG retVal = session.RecordsOfType(choice.type, records, hr);
+        if (retVal != kFound && retVal != kNotFound && retVal != kNoDecoder) {
+            out.Finish();
+            return Fail(kQueryFailed, QueryFailure("GetAllInstancesOfType", retVal, hr));
+        }
+        for (const Record& record : records)
+            out.Add(record);
+        printed += records.size();
+        noDecoders = noDecoders && retVal == kNoDecoder;
+        const std::string why = NothingOfType(choice.type, retVal, records.empty());
+        if (!why.empty() && (choice.byNumber || retVal == kNotFound)) notes.push_back(why);
+        asked += (asked.empty() ? "" : ", ") + std::to_string(choice.type);
+    }
+    out.Finish();
+    if (printed == 0 && notes.empty()) notes.push_back("no structure of type " + asked);
+    for (const std::string& note : notes)
+        Note(note);
+    if (printed > 0) return kSuccess;
+    return noDecoders ? kTypeWithoutDecoder : kNothingFound;
+}
+
+int ByHandle(SmBiosSession& session, uint16_t handle, const Options& o) {
     Record record;
     HRESULT hr = S_OK;
     const ULONG retVal = session.RecordByHandle(handle, record, hr);
-    Output out(json);
+    Output out(o);
     if (retVal == kFound || retVal == kNoDecoder) out.Add(record);
     out.Finish();
     char shown[8];
@@ -111,6 +144,20 @@ int ByHandle(SmBiosSession& session, uint16_t handle, bool json) {
     if (retVal != kFound && retVal != kNoDecoder)
         return Fail(kQueryFailed, QueryFailure("FindInstanceByHandle", retVal, hr));
     return kSuccess;
+}
+
+// -s: one line per structure of the keyword's type.
+int ByKeyword(SmBiosSession& session, const StringKeyword& keyword) {
+    std::vector<Record> records;
+    HRESULT hr = S_OK;
+    const ULONG retVal = session.RecordsOfType(keyword.type, records, hr);
+    for (const Record& record : records)
+        Write(KeywordLine(keyword, record));
+    std::fflush(stdout);
+    const std::string why = NothingOfType(keyword.type, retVal, records.empty());
+    if (retVal != kFound && retVal != kNotFound && retVal != kNoDecoder)
+        return Fail(kQueryFailed, QueryFailure("GetAllInstancesOfType", retVal, hr));
+    return why.empty() ? kSuccess : Fail(kNothingFound, why);
 }
 
 int Run(const Options& o) {
@@ -148,7 +195,12 @@ int Run(const Options& o) {
         return Fail(kNoFeatureContext, message);
     }
 
-    hr = session.Initialize();
+    std::wstring reason;
+    hr = session.Initialize(reason);
+    // The component's own words come first: they name the table's problem.
+    if (FAILED(hr) && !reason.empty())
+        return Fail(kInitializeFailed,
+                    "Initialize failed: " + DescribeHResult(hr) + ": " + Printable(reason));
     if (FAILED(hr)) {
         const std::string source = o.file.empty()
                                        ? "this machine's firmware table (or the file named by the "
@@ -165,9 +217,13 @@ int Run(const Options& o) {
         return Fail(kInitializeFailed, message);
     }
 
-    if (o.type) return ByType(session, *o.type, o.json);
-    if (o.handle) return ByHandle(session, *o.handle, o.json);
-    return Dump(session, o.json);
+    // A success with a warning: the table has bytes no structure uses.
+    if (!reason.empty()) Note("warning: " + Printable(reason));
+
+    if (!o.keyword.empty()) return ByKeyword(session, *FindStringKeyword(o.keyword));
+    if (!o.types.empty()) return ByTypes(session, o);
+    if (o.handle) return ByHandle(session, *o.handle, o);
+    return Dump(session, o);
 }
 
 } // namespace
@@ -181,6 +237,11 @@ int wmain(int argc, wchar_t** argv) {
     if (!parsed.error.empty()) return Fail(kUsage, parsed.error + " (korvix --help lists the options)");
     if (parsed.options.help) {
         Write(UsageText());
+        return kSuccess;
+    }
+    if (parsed.options.listStrings) {
+        for (const StringKeyword& keyword : StringKeywords())
+            Write(std::string(keyword.name) + "\n");
         return kSuccess;
     }
     return Run(parsed.options);
