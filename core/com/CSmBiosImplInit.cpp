@@ -240,6 +240,10 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
         m_initialized = 1;
         Trace(TraceLevel::Verbose, kInitScope, "Internal", "Attached successfully to SMBios data block", "");
     } else {
+        // No memory for the indexes. Without its buffer the object stays
+        // uninitialised, and the next call acquires the table again.
+        delete[] m_rawBuffer;
+        m_rawBuffer = nullptr;
         Trace(TraceLevel::Error, kInitScope, "Internal", "FAIL: Failed to attach to SMBios data block",
               "hRes = E_FAIL");
         result = E_FAIL;
