@@ -136,7 +136,7 @@ TEST_P(AllocationFailure, EveryFailureGivesAnAnswerAndLeavesNothingBehind) {
                 EXPECT_TRUE(Equal(again[i], reference[i])) << name << " N=" << n << " call " << i << " again";
             }
         }
-        EXPECT_EQ(g_live, live) << name << " N=" << n << ": allocations left behind";
+        EXPECT_TRUE(HasFailure() || g_live == live) << name << " N=" << n << ": allocations left behind";
     }
     std::printf("%s: %ld allocations a run, %ld of them by the task allocator\n", name, n - 2, spied);
 }
