@@ -1,7 +1,6 @@
-// Allocation failures, one at a time: the object's allocations are numbered (its heap through malloc,
-// calloc and free wrapped at link time, operator new included; BSTRs and SAFEARRAYs through a malloc spy
-// on the OLE task allocator) and run N of a path fails the N-th until a run makes fewer. Each answer is
-// then the one without failure or a failure answer of its path, and nothing is left allocated.
+// Allocation failures one at a time: the object's allocations are numbered (its heap via malloc, calloc
+// and free wrapped at link time; BSTRs and SAFEARRAYs via a malloc spy) and run N fails the N-th, until a
+// run makes fewer. Each answer is the one without failure or a failure answer of its path; nothing leaks.
 #include <gtest/gtest.h>
 
 #include "ComponentInstall.h"
@@ -84,7 +83,7 @@ const std::tuple<const char*, Q, Outcomes> kPaths[] = {
     {"StartTypeInstanceEnum_GetNextTypeInstance", Q::Next, kOne},
     {"EnumAllInstances", Q::Walk, kOne},
     {"FindInstanceByHandle", Q::Handle, kOne}};
-class AllocationFailure : public ::testing::TestWithParam<std::tuple<const char*, Q, Outcomes>> {};
+class AllocationFailure : public ::testing::TestWithParam<size_t> {}; // an index into kPaths
 TEST_P(AllocationFailure, EveryFailureGivesAnAnswerAndLeavesNothingBehind) {
     static ComApartment apartment;
     static ComponentInstall install(R"(<feature name="Korvix" version="1.05"><context name="Client">
@@ -99,7 +98,7 @@ TEST_P(AllocationFailure, EveryFailureGivesAnAnswerAndLeavesNothingBehind) {
     } catch (int) {
     }
     CoRegisterMallocSpy(&g_spy);
-    const auto& [name, q, failures] = GetParam();
+    const auto& [name, q, failures] = kPaths[GetParam()];
     auto object = [q = q, ok = VARIANT_BOOL()]() mutable { // Initialize's is new for every run
         ComPtr<ISmBiosImpl> o;
         CSmBiosImpl::CreateInstance(nullptr, IID_ISmBiosImpl, o.PutVoid());
@@ -141,5 +140,6 @@ TEST_P(AllocationFailure, EveryFailureGivesAnAnswerAndLeavesNothingBehind) {
     for (size_t j = 0; j < given.size(); ++j) // every failure answer of the path is given
         EXPECT_GT(given[j], 0) << name << " never gives failure answer " << j;
 }
-INSTANTIATE_TEST_SUITE_P(Paths, AllocationFailure, ::testing::ValuesIn(kPaths));
+INSTANTIATE_TEST_SUITE_P(Paths, AllocationFailure, ::testing::Range<size_t>(0, std::size(kPaths)),
+                         [](const auto& info) { return std::string(std::get<0>(kPaths[info.param])); });
 } // namespace
