@@ -2,11 +2,9 @@
 // and free wrapped at link time; BSTRs and SAFEARRAYs via a malloc spy) and run N fails the N-th, until a
 // run makes fewer. Each answer is the one without failure or a failure answer of its path; nothing leaks.
 #include <gtest/gtest.h>
-
 #include "ComponentInstall.h"
 #include "TableBuilder.h"
 #include "core/com/CSmBiosImpl.h"
-
 extern "C" void WINAPI SetOaNoCache();
 static long g_live, g_seen, g_spied, g_fail; // not freed; numbered; of them by the spy; the one to fail
 static auto Fails = [] { return g_fail > 0 && ++g_seen == g_fail; };
@@ -137,8 +135,10 @@ TEST_P(AllocationFailure, EveryFailureGivesAnAnswerAndLeavesNothingBehind) {
         EXPECT_TRUE(HasFailure() || g_live == live) << name << " N=" << n << ": allocations left behind";
     }
     std::printf("%s: %ld allocations a run, %ld of them by the task allocator\n", name, n - 2, spied);
-    for (size_t j = 0; j < given.size(); ++j) // every failure answer of the path is given
+    for (size_t j = 0; j < given.size(); ++j) { // every failure answer of the path is given
+        std::printf("  failure answer %zu given by %ld calls\n", j, given[j]);
         EXPECT_GT(given[j], 0) << name << " never gives failure answer " << j;
+    }
 }
 INSTANTIATE_TEST_SUITE_P(Paths, AllocationFailure, ::testing::Range<size_t>(0, std::size(kPaths)),
                          [](const auto& info) { return std::string(std::get<0>(kPaths[info.param])); });
