@@ -75,7 +75,7 @@ using Outcomes = std::vector<std::pair<HRESULT, ULONG>>; // what a call may answ
 const Outcomes kOne = {{E_OUTOFMEMORY, 3}, {E_FAIL, 4}, {S_OK, 0}};
 const Outcomes kInit = {{E_OUTOFMEMORY, 0}, {E_FAIL, 0}, {E_OUTOFMEMORY, 3}, {E_FAIL, 4}, {S_OK, 0}};
 const std::tuple<const char*, Q, Outcomes> kPaths[] = {
-    {"Initialize", Q::Initialize, kInit},
+    {"Initialize", Q::Initialize, kInit}, // Initialize fails (no RetVal), or the query after it
     {"GetAllInstancesOfType", Q::All, {{E_OUTOFMEMORY, 3}, {E_FAIL, 4}, {E_FAIL, 3}}},
     {"GetFirstInstanceOfType", Q::First, kOne},
     {"StartTypeInstanceEnum_GetNextTypeInstance", Q::Next, kOne},
@@ -108,7 +108,7 @@ TEST_P(AllocationFailure, EveryFailureGivesAnAnswerAndLeavesNothingBehind) {
     auto run = [&, q = q](ISmBiosImpl* o, long failAt, std::vector<Answer>& a) { // failAt 0: none fails
         g_seen = g_spied = 0, g_fail = failAt;
         for (UINT i = 0; i == 0 || (q == Q::Walk && (a.at(i - 1).hr != E_FAIL || a[i - 1].retVal != 3)); ++i)
-            a[i].hr = Call(o, q, i, a[i]);
+            a.at(i).hr = Call(o, q, i, a.at(i));
         return g_fail = 0, g_seen;
     };
     std::vector<Answer> reference(128); // its run also fills the platform's caches
