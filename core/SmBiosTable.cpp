@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
 
 namespace {
 constexpr uint8_t kEndOfTable = 127;
@@ -49,9 +50,16 @@ bool CSmBiosTable::Attach(uint8_t* buffer, uint32_t size) {
     Reset();
     buffer_ = buffer;
     size_ = buffer != nullptr ? size : 0;
-    Walk();
+    bool indexed = true;
+    try {
+        Walk();
+    } catch (const std::bad_alloc&) {
+        buffer_ = nullptr; // handed back, not freed
+        Reset();
+        indexed = false;
+    }
     cursor_ = types_.size();
-    return true;
+    return indexed;
 }
 
 void CSmBiosTable::Walk() {

@@ -33,7 +33,8 @@ public:
     ~CSmBiosTable() { Reset(); }
 
     // Takes ownership of `buffer` (allocated with new[]), indexes it and puts
-    // the enumeration cursor at the end. Always true.
+    // the enumeration cursor at the end. False when there is no memory for
+    // the indexes: the table is then empty and the buffer stays the caller's.
     bool Attach(uint8_t* buffer, uint32_t size);
     // Hands the buffer back without touching the indexes; false (and nothing
     // changed) when no buffer is attached.

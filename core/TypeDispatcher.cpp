@@ -1,15 +1,19 @@
 #include "TypeDispatcher.h"
 
+#include <new>
+
 #include "common/trace/Trace.h"
 #include "items/Decoders.h"
 
 namespace {
 constexpr int32_t kOk = 0;
 constexpr int32_t kFail = static_cast<int32_t>(0x80004005u);
+constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x8007000Eu);
 constexpr uint32_t kOemMarker = 0x24313838; // "881$"
 
+// Null when there is no memory for the decoder: the callers answer RetVal 4.
 template <class D> std::unique_ptr<CCVSmBiosItem> Make() {
-    return std::unique_ptr<CCVSmBiosItem>(new D());
+    return std::unique_ptr<CCVSmBiosItem>(new (std::nothrow) D());
 }
 
 struct Decoder {
@@ -68,6 +72,16 @@ Decoder Lookup(uint8_t type) {
         return {nullptr, nullptr, false};
     }
 }
+// A driver whose structure cannot be copied out of the table, or whose
+// record cannot join the outer arrays, for want of memory: RetVal 3 and no
+// output, as for a structure that cannot be decoded, but E_OUTOFMEMORY.
+DispatchResult OutOfMemory(const char* scope, const char* leave, IDispatchOutputs& out) {
+    out.Prepare();
+    Trace(TraceLevel::Error, scope, "Internal", "FAIL: Out of memory.", "");
+    Trace(TraceLevel::Info, scope, "Leave", leave, "hRes: 0x%X, RetVal: %d", static_cast<unsigned>(kOutOfMemory),
+          static_cast<int>(RetVal::NotFound));
+    return {RetVal::NotFound, kOutOfMemory};
+}
 } // namespace
 
 // Made on every Dispatch, so it reads the structure in place instead of
@@ -101,7 +115,7 @@ std::unique_ptr<CCVSmBiosItem> CTypeDispatcher::Dispatch(uint8_t type) const {
     return decoder;
 }
 
-DispatchResult CTypeDispatcher::DispatchMultiInstance(uint8_t type, IDispatchOutputs& out) {
+DispatchResult CTypeDispatcher::DispatchMultiInstance(uint8_t type, IDispatchOutputs& out) try {
     static const char* const kScope = "CSmBiosImpl::DispatchMultiInstance";
     static const char* const kLeave = "Method DispatchMultiInstance has been left.";
     Trace(TraceLevel::Info, kScope, "Enter", "Method DispatchMultiInstance has been entered.", "bType: %d",
@@ -130,9 +144,11 @@ DispatchResult CTypeDispatcher::DispatchMultiInstance(uint8_t type, IDispatchOut
     decoder.reset();
     Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: %d, hRes: 0x%X", 0, 0u);
     return {RetVal::Success, kOk};
+} catch (const std::bad_alloc&) {
+    return OutOfMemory("CSmBiosImpl::DispatchMultiInstance", "Method DispatchMultiInstance has been left.", out);
 }
 
-DispatchResult CTypeDispatcher::DispatchSingleInstance(uint8_t type, IDispatchOutputs& out) {
+DispatchResult CTypeDispatcher::DispatchSingleInstance(uint8_t type, IDispatchOutputs& out) try {
     static const char* const kScope = "CSmBiosImpl::DispatchSingleInstance";
     static const char* const kLeave = "Method DispatchSingleInstance has been left.";
     Trace(TraceLevel::Info, kScope, "Enter", "Method DispatchSingleInstance has been entered.", "bType: %d",
@@ -156,9 +172,11 @@ DispatchResult CTypeDispatcher::DispatchSingleInstance(uint8_t type, IDispatchOu
     decoder.reset();
     Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: %d, hRes: 0x%X", 0, 0u);
     return {RetVal::Success, kOk};
+} catch (const std::bad_alloc&) {
+    return OutOfMemory("CSmBiosImpl::DispatchSingleInstance", "Method DispatchSingleInstance has been left.", out);
 }
 
-DispatchResult CTypeDispatcher::DispatchNextInstance(uint8_t type, IDispatchOutputs& out) {
+DispatchResult CTypeDispatcher::DispatchNextInstance(uint8_t type, IDispatchOutputs& out) try {
     static const char* const kScope = "CSmBiosImpl::DispatchNextInstance";
     static const char* const kLeave = "Method DispatchNextInstance has been left.";
     Trace(TraceLevel::Info, kScope, "Enter", "Method DispatchNextInstance has been entered.", "");
@@ -182,4 +200,6 @@ DispatchResult CTypeDispatcher::DispatchNextInstance(uint8_t type, IDispatchOutp
     decoder.reset();
     Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: %d, hRes: 0x%X", static_cast<int>(retVal), 0u);
     return {retVal, kOk};
+} catch (const std::bad_alloc&) {
+    return OutOfMemory("CSmBiosImpl::DispatchNextInstance", "Method DispatchNextInstance has been left.", out);
 }

@@ -26,7 +26,8 @@ public:
 
 struct DispatchResult {
     uint32_t retVal;
-    int32_t hr; // S_OK (0) or E_FAIL
+    int32_t hr; // S_OK (0), E_FAIL, or E_OUTOFMEMORY with RetVal 3 when a
+                // structure could not be copied or collected for want of memory
 };
 
 class CTypeDispatcher {

@@ -10,6 +10,7 @@
 namespace {
 const char kInternal[] = "Internal";
 
+// Null only when out of memory.
 Bstr ToBstr(const char* s) {
     CCStringConversion text(s ? s : "");
     return Bstr(text.Convert2W());
@@ -40,7 +41,7 @@ HRESULT CCAssembly::CLSIDFromProgID(const char* szProgID, CLSID* pClsid) {
             hr = CLASS_E_CLASSNOTAVAILABLE;
         } else {
             Bstr versioned = ToBstr(found->second.szProgID);
-            hr = ::CLSIDFromProgID(versioned.Get() ? versioned.Get() : L"", pClsid);
+            hr = versioned.Get() ? ::CLSIDFromProgID(versioned.Get(), pClsid) : E_OUTOFMEMORY;
         }
     }
     Trace(TraceLevel::InfoCC, kScope, "Leave", kText, "hReturn: 0x%08X", static_cast<unsigned>(hr));
@@ -79,7 +80,9 @@ HRESULT CCAssembly::CoCreateInstance(const char* szProgID, void** ppv, IUnknown*
             Bstr version = ToBstr(m_szFeatureVersion);
             Bstr context = ToBstr(m_szContextName);
             VARIANT_BOOL initialized = VARIANT_FALSE;
-            hr = init->Initialize(feature.Get(), version.Get(), context.Get(), &initialized);
+            hr = feature.Get() && version.Get() && context.Get()
+                     ? init->Initialize(feature.Get(), version.Get(), context.Get(), &initialized)
+                     : E_OUTOFMEMORY;
             if (initialized == VARIANT_FALSE) {
                 TraceFailure(kScope, "Calling IComponentInit->Initialize failed!", hr);
                 if (SUCCEEDED(hr)) hr = E_UNEXPECTED;

@@ -16,9 +16,14 @@ struct CCDependencyEntry {
 };
 
 // Keys are ordered and matched without regard to letter case, multibyte
-// aware, in the runtime's current locale.
+// aware, in the runtime's current locale. Transparent: looking a plain
+// string up builds no key, so a lookup cannot fail for want of memory.
 struct CCNoCaseLess {
-    bool operator()(const std::string& a, const std::string& b) const;
+    using is_transparent = void;
+    bool operator()(const char* a, const char* b) const;
+    bool operator()(const std::string& a, const std::string& b) const { return (*this)(a.c_str(), b.c_str()); }
+    bool operator()(const std::string& a, const char* b) const { return (*this)(a.c_str(), b); }
+    bool operator()(const char* a, const std::string& b) const { return (*this)(a, b.c_str()); }
 };
 
 using CCDependencyMap = std::map<std::string, CCDependencyEntry, CCNoCaseLess>;

@@ -1,6 +1,7 @@
 #include "CCVariantConversion.h"
 
 #include <cstdint>
+#include <new>
 
 #include "common/trace/Trace.h"
 
@@ -106,7 +107,8 @@ unsigned char* CCVariantConversion<unsigned char>::GetBufferPointer(DWORD* pCoun
         DWORD elements = 0;
         FillBuffer(nullptr, &elements);
         if (elements > 0) {
-            owned_.reset(new unsigned char[elements]());
+            owned_.reset(new (std::nothrow) unsigned char[elements]());
+            if (!owned_) throw CCComError(E_OUTOFMEMORY);
             buffer_ = owned_.get();
             FillBuffer(buffer_, &count_);
         }

@@ -49,8 +49,9 @@ public:
     // Built from a VARIANT: converts it into a new buffer (freeing the one of
     // an earlier call). Anything but a one-dimensional array of VARIANT, and
     // an empty array, give a count of 0 and a null buffer. An element that
-    // cannot be turned into VT_UI1 throws CCComError. Writes the count to
-    // *pCount and returns the buffer.
+    // cannot be turned into VT_UI1 throws CCComError, and so does a buffer
+    // that cannot be allocated (E_OUTOFMEMORY). Writes the count to *pCount
+    // and returns the buffer.
     unsigned char* GetBufferPointer(DWORD* pCount);
 
     // Buffer -> VARIANT. Overwrites `pvt` without clearing it. False when an

@@ -53,11 +53,14 @@ public:
         outerValues_.Take(*values.Get());
         return hr;
     }
-    // Outputs stay VT_EMPTY when no structure was found.
-    void Finish() {
-        if (outerNames_.Size() == 0) return;
-        outerNames_.MoveInto(names_);
-        outerValues_.MoveInto(values_);
+    // Outputs stay VT_EMPTY when no structure was found, and when the outer
+    // arrays cannot be made (E_OUTOFMEMORY): no partial answer.
+    HRESULT Finish() {
+        if (outerNames_.Size() == 0) return S_OK;
+        HRESULT hr = outerNames_.MoveInto(names_);
+        if (SUCCEEDED(hr)) hr = outerValues_.MoveInto(values_);
+        if (FAILED(hr)) Prepare();
+        return hr;
     }
 
 private:
@@ -66,6 +69,16 @@ private:
     VariantList outerNames_;
     VariantList outerValues_;
 };
+
+// EnumAllInstances and FindInstanceByHandle when the structure cannot be
+// copied out of the table for want of memory.
+HRESULT OutOfMemory(const char* scope, const char* leaveText, ULONG* pulReturnValue) {
+    Trace(TraceLevel::Error, scope, "Internal", "FAIL: Out of memory.", "");
+    Trace(TraceLevel::Info, scope, "Leave", leaveText, "hRes: 0x%X, RetVal: %d",
+          static_cast<unsigned>(E_OUTOFMEMORY), static_cast<int>(RetVal::NotFound));
+    *pulReturnValue = RetVal::NotFound;
+    return E_OUTOFMEMORY;
+}
 
 } // namespace
 
@@ -217,9 +230,9 @@ STDMETHODIMP CSmBiosImpl::GetAllInstancesOfType(unsigned char bType, VARIANT* pv
     if (!PassGuard(kScope, kLeave, "hRes = E_FAIL, RetVal = 1", pulReturnValue)) return E_FAIL;
 
     NestedOutputs out(pvAttributeNames, pvAttributeValues);
-    const DispatchResult r = m_dispatcher.DispatchMultiInstance(bType, out);
+    DispatchResult r = m_dispatcher.DispatchMultiInstance(bType, out);
+    if (r.hr >= 0 && FAILED(out.Finish())) r = {RetVal::NotFound, E_OUTOFMEMORY};
     if (r.hr >= 0) {
-        out.Finish();
         *pulReturnValue = RetVal::Success;
         Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: 0x%X, RetVal: 0",
               static_cast<unsigned>(r.hr));
@@ -329,7 +342,7 @@ HRESULT CSmBiosImpl::DecodeFound(bool found, CCSmBiosItem& item, const char* sco
 }
 
 STDMETHODIMP CSmBiosImpl::EnumAllInstances(UINT uiIndex, VARIANT* pvAttributeNames,
-                                           VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
+                                           VARIANT* pvAttributeValues, ULONG* pulReturnValue) try {
     static const char* const kScope = "CSmBiosImpl::EnumAllInstances";
     static const char* const kLeave = "Method EnumAllInstances has been left.";
     Trace(TraceLevel::Info, kScope, "Enter", "Method EnumAllInstances has been entered.", "uiIndex: %d",
@@ -340,10 +353,12 @@ STDMETHODIMP CSmBiosImpl::EnumAllInstances(UINT uiIndex, VARIANT* pvAttributeNam
     CCSmBiosItem item;
     const bool found = m_table.GetByIndex(uiIndex, item);
     return DecodeFound(found, item, kScope, kLeave, pvAttributeNames, pvAttributeValues, pulReturnValue);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory("CSmBiosImpl::EnumAllInstances", "Method EnumAllInstances has been left.", pulReturnValue);
 }
 
 STDMETHODIMP CSmBiosImpl::FindInstanceByHandle(USHORT usHandle, VARIANT* pvAttributeNames,
-                                               VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
+                                               VARIANT* pvAttributeValues, ULONG* pulReturnValue) try {
     static const char* const kScope = "CSmBiosImpl::FindInstanceByHandle";
     static const char* const kLeave = "Method FindInstanceByHandle has been left.";
     Trace(TraceLevel::Info, kScope, "Enter", "Method FindInstanceByHandle has been entered.", "usHandle: %d",
@@ -354,6 +369,8 @@ STDMETHODIMP CSmBiosImpl::FindInstanceByHandle(USHORT usHandle, VARIANT* pvAttri
     CCSmBiosItem item;
     const bool found = m_table.GetByHandle(usHandle, item);
     return DecodeFound(found, item, kScope, kLeave, pvAttributeNames, pvAttributeValues, pulReturnValue);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory("CSmBiosImpl::FindInstanceByHandle", "Method FindInstanceByHandle has been left.", pulReturnValue);
 }
 
 void CSmBiosImpl::AttachTableForTesting(const uint8_t* table, uint32_t size) {

@@ -307,6 +307,10 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
         Trace(TraceLevel::Verbose, kInitScope, "Internal", "Attached successfully to SMBios data block", "");
     } else {
         report.Describe(L"the SMBIOS table could not be attached");
+        // No memory for the indexes. Without its buffer the object stays
+        // uninitialised, and the next call acquires the table again.
+        delete[] m_rawBuffer;
+        m_rawBuffer = nullptr;
         Trace(TraceLevel::Error, kInitScope, "Internal", "FAIL: Failed to attach to SMBios data block",
               "hRes = E_FAIL");
         result = E_FAIL;

@@ -44,7 +44,9 @@ HRESULT VariantAttributeSink::MakeValue(const AttributeValue& value, VARIANT& ou
         if (value.text == nullptr) return S_OK;
         CCStringConversion wide(value.text);
         const wchar_t* w = wide.Convert2W();
-        if (w == nullptr) return S_OK; // the conversion traced its failure; the value is a null string
+        // Widening fails only for want of memory: the value stays a null
+        // string and the record reports the failure.
+        if (w == nullptr) return E_OUTOFMEMORY;
         out.bstrVal = SysAllocString(w);
         return out.bstrVal != nullptr || *w == L'\0' ? S_OK : E_OUTOFMEMORY;
     }
@@ -75,9 +77,11 @@ HRESULT VariantAttributeSink::MakeName(const char* name, bool numbered, VARIANT&
 
 AppendResult VariantAttributeSink::Append(const char* name, bool numberedName, const AttributeValue& value) {
     HRESULT result = S_OK;
-    const HRESULT hrValue = MakeValue(value, values_.Add());
+    VARIANT* slot = values_.Add();
+    const HRESULT hrValue = slot != nullptr ? MakeValue(value, *slot) : E_OUTOFMEMORY;
     if (FAILED(hrValue)) result = hrValue;
-    const HRESULT hrName = MakeName(name, numberedName, names_.Add());
+    slot = names_.Add();
+    const HRESULT hrName = slot != nullptr ? MakeName(name, numberedName, *slot) : E_OUTOFMEMORY;
     if (FAILED(hrName)) result = hrName;
     return result;
 }

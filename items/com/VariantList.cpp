@@ -1,14 +1,19 @@
 #include "VariantList.h"
 
 #include <cstring>
+#include <new>
 
-VARIANT& VariantList::Add() {
-    // Most records have fewer attributes than this: one allocation instead
-    // of one for every doubling.
-    if (items_.capacity() == 0) items_.reserve(kInitialCapacity);
-    items_.emplace_back();
+VARIANT* VariantList::Add() {
+    try {
+        // Most records have fewer attributes than this: one allocation
+        // instead of one for every doubling.
+        if (items_.capacity() == 0) items_.reserve(kInitialCapacity);
+        items_.emplace_back();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
     VariantInit(&items_.back());
-    return items_.back();
+    return &items_.back();
 }
 
 void VariantList::Take(VARIANT& v) {

@@ -14,8 +14,9 @@ public:
     VariantList& operator=(const VariantList&) = delete;
     ~VariantList() { Clear(); }
 
-    // A new, initialised element at the end, owned by the list.
-    VARIANT& Add();
+    // A new, initialised element at the end, owned by the list; null (and
+    // the list unchanged) when the list cannot grow.
+    VARIANT* Add();
     // Takes `v` over (shallow: its strings and arrays move with it) and
     // leaves it VT_EMPTY.
     void Take(VARIANT& v);
