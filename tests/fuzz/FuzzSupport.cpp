@@ -4,48 +4,69 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "common/trace/Trace.h"
-#include "core/TypeDispatcher.h"
 
 namespace {
-// Folds bytes into a value the compiler must keep, so that every byte touched
-// is really read.
+// Folds what is read into a value the compiler must keep.
 volatile unsigned long g_kept = 0;
-
-void Keep(const void* data, size_t size) {
-    unsigned long h = g_kept;
-    for (size_t i = 0; i < size; ++i)
-        h = h * 31u + static_cast<const unsigned char*>(data)[i];
-    g_kept = h;
-}
+// One input in kTraceShare has its trace records formatted (see FuzzSupport.h).
+constexpr uint32_t kTraceShare = 8;
+bool g_formatTraces = true, g_formatAll = false;
 
 // Numbered names are formed in a 65-byte buffer.
-constexpr unsigned long kLongestName = 64;
+constexpr size_t kLongestName = 64;
+
+// strlen reads the string in one call that AddressSanitizer checks whole.
+size_t Touch(const char* text) {
+    const size_t n = std::strlen(text);
+    g_kept = g_kept + n;
+    return n;
+}
 
 class TouchingSink : public IAttributeSink {
 public:
     AppendResult Append(const char* name, bool, const AttributeValue& value) override {
         FUZZ_CHECK(name != nullptr);
-        const unsigned long nameLength = FuzzTouchString(name);
+        const size_t nameLength = Touch(name);
         FUZZ_CHECK(nameLength > 0 && nameLength <= kLongestName);
-        FUZZ_CHECK(value.type <= ValueType::Bool);
-        const bool byte = value.type == ValueType::UI1 || value.type == ValueType::Bool;
-        FUZZ_CHECK(value.number <= (byte ? 0xFFu : value.type == ValueType::UI2 ? 0xFFFFu : 0xFFFFFFFFu));
+        const ValueType t = value.type;
+        FUZZ_CHECK(t <= ValueType::Bool);
+        const bool byte = t == ValueType::UI1 || t == ValueType::Bool;
+        FUZZ_CHECK(value.number <= (byte ? 0xFFu : t == ValueType::UI2 ? 0xFFFFu : 0xFFFFFFFFu));
         // A null text becomes a null BSTR; anything else is widened in full.
-        if (value.type == ValueType::Text && value.text != nullptr) FuzzTouchString(value.text);
-        if (value.type == ValueType::Bytes) {
+        if (t == ValueType::Text && value.text != nullptr) Touch(value.text);
+        if (t == ValueType::Bytes) {
             FUZZ_CHECK(value.count == 0 || value.bytes != nullptr);
-            Keep(value.bytes, value.count);
+            unsigned long h = g_kept;
+            for (size_t i = 0; i < value.count; ++i)
+                h = h * 31u + value.bytes[i];
+            g_kept = h;
         }
-        if (count < 3) header[count] = std::string(name) + "=" + std::to_string(value.number);
+        if (count < 3) {
+            names[count] = name;
+            numbers[count] = value.number;
+        }
         ++count;
         return 0;
     }
     size_t count = 0;
-    std::string header[3];
+    const char* names[3] = {};
+    uint32_t numbers[3] = {};
 };
+
+void FormatRecord(unsigned level, const char* scope, const char* category, const char* text,
+                  const char* details, va_list args) {
+    FUZZ_CHECK(level >= TraceLevel::Error && level <= TraceLevel::VerboseCC);
+    FUZZ_CHECK(scope != nullptr && category != nullptr && text != nullptr && details != nullptr);
+    if (!g_formatTraces) return;
+    Touch(scope);
+    Touch(category);
+    Touch(text);
+    // Longer details are cut, but every string argument is still read to its end.
+    char buffer[1024];
+    FUZZ_CHECK(std::vsnprintf(buffer, sizeof buffer, details, args) >= 0);
+}
 } // namespace
 
 void FuzzCheckFailed(const char* condition, const char* file, int line) {
@@ -54,28 +75,12 @@ void FuzzCheckFailed(const char* condition, const char* file, int line) {
     std::abort();
 }
 
-// strlen reads the string in one call that AddressSanitizer checks as a whole.
-unsigned long FuzzTouchString(const char* text) {
-    const unsigned long n = std::strlen(text);
-    g_kept = g_kept + n;
-    return n;
+void FormatTraces(uint32_t inputHash) {
+    g_formatTraces = g_formatAll || inputHash % kTraceShare == 0;
 }
 
-const uint8_t kDecodedTypes[22] = {0,  1,  2,  3,  4,  5,   6,   7,   8,   9,   10,
-                                   11, 12, 16, 17, 39, 128, 129, 130, 176, 186, 188};
-
-// The dispatcher's factory over a table that carries the OEM extension
-// marker, so that it hands out the decoders of types 176 and 186 too.
-std::unique_ptr<CCVSmBiosItem> AnyDecoder(uint8_t type) {
-    static CSmBiosTable marker;
-    static const CTypeDispatcher dispatcher = [] {
-        static const uint8_t kMarker[] = {188, 8, 0, 0xBC, '8', '8', '1', '$', 0, 0};
-        uint8_t* buffer = new uint8_t[sizeof kMarker];
-        std::memcpy(buffer, kMarker, sizeof kMarker);
-        marker.Attach(buffer, sizeof kMarker);
-        return CTypeDispatcher(marker);
-    }();
-    return dispatcher.Dispatch(type);
+void FormatEveryTrace() {
+    g_formatAll = g_formatTraces = true;
 }
 
 AppendResult DecodeChecked(const CCVSmBiosItem& decoder) {
@@ -86,34 +91,19 @@ AppendResult DecodeChecked(const CCVSmBiosItem& decoder) {
         FUZZ_CHECK(sink.count == 0);
     } else if (decoder.Size() >= 4) {
         const uint8_t* d = decoder.Data();
+        const uint32_t header[3] = {d[0], d[1], static_cast<uint32_t>(d[2] | d[3] << 8)};
+        const char* const names[3] = {"Type", "Length", "Handle"};
         FUZZ_CHECK(sink.count >= 3);
-        FUZZ_CHECK(sink.header[0] == "Type=" + std::to_string(d[0]));
-        FUZZ_CHECK(sink.header[1] == "Length=" + std::to_string(d[1]));
-        FUZZ_CHECK(sink.header[2] == "Handle=" + std::to_string(d[2] | d[3] << 8));
+        for (int i = 0; i < 3; ++i)
+            FUZZ_CHECK(std::strcmp(sink.names[i], names[i]) == 0 && sink.numbers[i] == header[i]);
     }
     return result;
 }
 
-// The trace entry points of the fuzz build: every record is formatted as the
-// trace object would format it (so that a details format and its arguments
-// must agree) and then dropped, so that memory does not grow over a run. The
-// libraries call Trace out of line in the fuzz build (TraceFormatCheck.h) and
-// TraceWrite in the native one.
-namespace {
-void FormatRecord(unsigned level, const char* scope, const char* category, const char* text,
-                  const char* details, va_list args) {
-    FUZZ_CHECK(level >= TraceLevel::Error && level <= TraceLevel::VerboseCC);
-    FUZZ_CHECK(scope != nullptr && category != nullptr && text != nullptr && details != nullptr);
-    FuzzTouchString(scope);
-    FuzzTouchString(category);
-    FuzzTouchString(text);
-    // Longer details are cut here, but the formatting still reads every
-    // string argument to its end.
-    char buffer[1024];
-    FUZZ_CHECK(std::vsnprintf(buffer, sizeof buffer, details, args) >= 0);
-}
-} // namespace
-
+// The trace entry points: the fuzz build's libraries call Trace out of line
+// (so that the compiler checks every details format against its arguments),
+// the native build's call TraceWrite behind the inline gate. Records are
+// formatted into a local buffer and dropped.
 std::atomic<unsigned> g_traceThreshold{UINT_MAX};
 
 void Trace(unsigned level, const char* scope, const char* category, const char* text, const char* details,
