@@ -1,52 +1,86 @@
-// fuzz_table: arbitrary bytes as a raw structure table.
-//
-// The table is attached and every lookup is compared with a walk of the bytes
-// made here, apart from the table model: by position, the first and the
-// enumeration of each type, every handle present and some absent. Every
-// structure is decoded whole, and cut short or by one more decoder class than
-// its own. The three drivers of the dispatcher then run for every type and must
-// hand over exactly what the table holds.
+// fuzz_table: arbitrary bytes as a raw structure table. Every lookup of the
+// table model is compared with a walk of the bytes made here; every structure
+// is decoded whole through a sink that reads every name and value to its end,
+// and once more cut short or by another decoder class; the three drivers of
+// the dispatcher run for each type and must hand over what the table holds.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <tuple>
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "common/trace/Trace.h"
 #include "core/TypeDispatcher.h"
 
 namespace {
 constexpr uint8_t kEndOfTable = 127;
 constexpr int32_t kFail = static_cast<int32_t>(0x80004005u);
-// Larger inputs add nothing but run time.
-constexpr size_t kLargestTable = 1u << 20;
+constexpr size_t kLargestTable = 1u << 20; // larger inputs add nothing but run time
 // The types that have a decoder class; 176 and 186 only behind the OEM marker.
 const uint8_t kDecodedTypes[] = {0,  1,  2,  3,  4,  5,   6,   7,   8,   9,   10,
                                  11, 12, 16, 17, 39, 128, 129, 130, 176, 186, 188};
+// Trace records are formatted (string arguments read to their end) for one
+// input in kTraceShare, chosen by a hash of its bytes so that a run repeats:
+// formatting took a quarter of the time and reaches no code of its own.
+constexpr uint32_t kTraceShare = 8;
+bool g_formatTraces = true, g_formatAll = false;
+volatile unsigned long g_kept = 0; // what is read is folded in, so that no read is left out
 
-struct Expected {
-    uint32_t offset;
-    uint32_t length;
-    uint8_t type;
-    uint16_t handle;
+// strlen reads a string in one call that AddressSanitizer checks whole.
+size_t Touch(const char* text) {
+    const size_t n = std::strlen(text);
+    g_kept = g_kept + n;
+    return n;
+}
+
+uint32_t Mix(const uint8_t* p, size_t n) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < n; ++i)
+        h = (h ^ p[i]) * 16777619u;
+    return h;
+}
+
+// Reads every name and value to its end, as the COM sink does when it makes
+// BSTRs and byte arrays, and keeps the first three for the header check.
+struct TouchingSink : IAttributeSink {
+    AppendResult Append(const char* name, bool, const AttributeValue& v) override {
+        const size_t length = name != nullptr ? Touch(name) : 0;
+        FUZZ_CHECK(length > 0 && length <= 64); // numbered names are formed in 65 bytes
+        const uint32_t largest[] = {0xFFu, 0xFFFFu, ~0u, ~0u, ~0u, 0xFFu}; // by ValueType
+        FUZZ_CHECK(v.type <= ValueType::Bool && v.number <= largest[static_cast<int>(v.type)]);
+        // A null text becomes a null BSTR; anything else is widened in full.
+        if (v.type == ValueType::Text && v.text != nullptr) Touch(v.text);
+        FUZZ_CHECK(v.type != ValueType::Bytes || v.count == 0 || v.bytes != nullptr);
+        for (size_t i = 0; v.type == ValueType::Bytes && i < v.count; ++i)
+            g_kept = g_kept * 31u + v.bytes[i];
+        if (count < 3) names[count] = name, numbers[count] = v.number;
+        ++count;
+        return 0;
+    }
+    size_t count = 0;
+    const char* names[3] = {};
+    uint32_t numbers[3] = {};
 };
 
-// The layout rule on its own: a structure whose header starts at p ends with
-// the first two consecutive NUL bytes at or behind p + Length. The walk stops
-// at a structure whose header or closing NULs are not in the buffer.
-std::vector<Expected> ReferenceWalk(const uint8_t* data, size_t size) {
-    std::vector<Expected> walk;
-    for (size_t p = 0; size - p >= 4;) {
-        size_t i = p + data[p + 1];
-        while (i + 1 < size && (data[i] != 0 || data[i + 1] != 0))
-            ++i;
-        if (i + 1 >= size) break;
-        const uint16_t handle = static_cast<uint16_t>(data[p + 2] | data[p + 3] << 8);
-        walk.push_back({static_cast<uint32_t>(p), static_cast<uint32_t>(i + 2 - p), data[p], handle});
-        p = i + 2;
+// Decodes and checks the record: success or a refusal, a refusal appends
+// nothing, and a structure with its four header bytes begins with Type,
+// Length and Handle carrying them. Returns the decoder's result.
+AppendResult DecodeChecked(const CCVSmBiosItem& decoder) {
+    TouchingSink sink;
+    const AppendResult result = decoder.Decode(sink);
+    FUZZ_CHECK(result == 0 || (result == CCVSmBiosItem::kRefused && sink.count == 0));
+    if (result == 0 && decoder.Size() >= 4) {
+        const uint8_t* d = decoder.Data();
+        const uint32_t header[] = {d[0], d[1], static_cast<uint32_t>(d[2] | d[3] << 8)};
+        const char* const names[] = {"Type", "Length", "Handle"};
+        FUZZ_CHECK(sink.count >= 3);
+        for (int i = 0; i < 3; ++i)
+            FUZZ_CHECK(std::strcmp(sink.names[i], names[i]) == 0 && sink.numbers[i] == header[i]);
     }
-    return walk;
+    return result;
 }
 
 // The dispatcher's factory over a table that carries the OEM marker, so that
@@ -63,57 +97,56 @@ std::unique_ptr<CCVSmBiosItem> AnyDecoder(uint8_t type) {
     return dispatcher.Dispatch(type);
 }
 
-uint32_t Mix(const uint8_t* p, uint32_t n) {
-    uint32_t h = 2166136261u;
-    for (uint32_t i = 0; i < n; ++i)
-        h = (h ^ p[i]) * 16777619u;
-    return h;
-}
-
 std::unique_ptr<CCVSmBiosItem> SomeDecoder(uint32_t h) {
     return AnyDecoder(kDecodedTypes[h % sizeof kDecodedTypes]);
-}
-
-// A lookup that finds nothing must leave the instance as it was.
-const uint8_t kSentinel[] = {0xEE, 4, 0xAD, 0xDE, 0, 0};
-CCSmBiosItem& Preload(CCSmBiosItem& item) {
-    item.Load(kSentinel, sizeof kSentinel);
-    return item;
-}
-bool Untouched(const CCSmBiosItem& item) {
-    return item.Size() == sizeof kSentinel && std::memcmp(item.Data(), kSentinel, sizeof kSentinel) == 0;
 }
 
 // The same bytes, and strings at the same offsets into them: an instance
 // loaded again (or copied) is then in the state a fresh load gives it.
 bool SameState(const CCSmBiosItem& a, const CCSmBiosItem& b) {
-    if (a.Size() != b.Size() || std::memcmp(a.Data(), b.Data(), a.Size()) != 0) return false;
-    if (a.Strings().size() != b.Strings().size()) return false;
-    for (size_t k = 0; k < a.Strings().size(); ++k)
-        if (a.Strings()[k] - reinterpret_cast<const char*>(a.Data()) !=
-            b.Strings()[k] - reinterpret_cast<const char*>(b.Data()))
-            return false;
-    return true;
+    const auto at = [](const CCSmBiosItem& x, size_t k) { return x.Strings()[k] - (const char*)x.Data(); };
+    bool same = a.Size() == b.Size() && std::memcmp(a.Data(), b.Data(), a.Size()) == 0 &&
+                a.Strings().size() == b.Strings().size();
+    for (size_t k = 0; same && k < a.Strings().size(); ++k)
+        same = at(a, k) == at(b, k);
+    return same;
 }
+
+struct Expected {
+    uint32_t offset, length;
+    uint8_t type;
+    uint16_t handle;
+};
+const auto kByType = [](const Expected& a, const Expected& b) { return a.type < b.type; };
 
 class TableRun : IDispatchOutputs {
 public:
-    TableRun(const uint8_t* data, size_t size) : data_(data), size_(size), walk_(ReferenceWalk(data, size)) {
+    // The layout rule on its own: a structure whose header starts at p ends
+    // with the first two consecutive NUL bytes at or behind p + Length. The
+    // walk stops at a structure whose header or closing NULs are not there.
+    TableRun(const uint8_t* data, size_t size) : data_(data), size_(size) {
+        walk_.reserve(size / 4), byType_.reserve(size / 4), types_.reserve(size / 4 + 3);
+        for (size_t p = 0, i; size - p >= 4; p = i + 2) {
+            for (i = p + data[p + 1]; i + 1 < size && (data[i] != 0 || data[i + 1] != 0);)
+                ++i;
+            if (i + 1 >= size) break;
+            walk_.push_back(
+                {uint32_t(p), uint32_t(i + 2 - p), data[p], uint16_t(data[p + 2] | data[p + 3] << 8)});
+        }
         for (const Expected& e : walk_)
             if (e.type != kEndOfTable) byType_.push_back(e);
-        std::stable_sort(byType_.begin(), byType_.end(),
-                         [](const Expected& a, const Expected& b) { return a.type < b.type; });
+        std::stable_sort(byType_.begin(), byType_.end(), kByType);
         refused_.assign(byType_.size(), false);
         // Every type present, one with a decoder and two more, chosen by the
         // bytes: every other type takes the path of one of these.
+        const uint32_t h = Mix(data, size);
         for (const Expected& e : walk_)
             types_.push_back(e.type);
-        const uint32_t h = Mix(data, static_cast<uint32_t>(size));
-        types_.insert(types_.end(), {kDecodedTypes[(h >> 8) % sizeof kDecodedTypes],
-                                     static_cast<uint8_t>(h >> 16), static_cast<uint8_t>(h >> 24)});
-        FormatTraces(h);
+        types_.insert(types_.end(),
+                      {kDecodedTypes[(h >> 8) % sizeof kDecodedTypes], uint8_t(h >> 16), uint8_t(h >> 24)});
         std::sort(types_.begin(), types_.end());
         types_.erase(std::unique(types_.begin(), types_.end()), types_.end());
+        g_formatTraces = g_formatAll || h % kTraceShare == 0;
     }
 
     void Run() {
@@ -124,13 +157,8 @@ public:
         ByIndex();
         ByTypeAndHandle();
         Drivers();
-        // Attaching the attached buffer again indexes it anew and must not free it.
-        Attach(buffer);
-        uint8_t* back = nullptr;
-        uint32_t backSize = 0;
-        const bool detached = table_.Detach(&back, &backSize);
-        FUZZ_CHECK(detached == (size_ > 0) && (!detached || (back == buffer && backSize == size_)));
-        if (detached) delete[] back; // otherwise the table frees it
+        Attach(buffer); // the attached buffer again: indexed anew, not freed (the table frees it once, at the
+                        // end)
     }
 
 private:
@@ -138,9 +166,17 @@ private:
         table_.Attach(buffer, static_cast<uint32_t>(size_));
         FUZZ_CHECK(table_.Buffer() == buffer && table_.Size() == size_ && table_.Count() == byType_.size());
     }
-
     bool Holds(const CCSmBiosItem& item, const Expected& e) const {
         return item.Size() == e.length && std::memcmp(item.Data(), data_ + e.offset, e.length) == 0;
+    }
+    // A lookup that finds nothing must leave the instance as it was.
+    static CCSmBiosItem& Preload(CCSmBiosItem& item) { return item.Load(kSentinel, sizeof kSentinel), item; }
+    static bool Untouched(const CCSmBiosItem& item) {
+        return item.Size() == sizeof kSentinel && std::memcmp(item.Data(), kSentinel, sizeof kSentinel) == 0;
+    }
+    std::pair<size_t, size_t> Range(uint8_t type) const {
+        const auto r = std::equal_range(byType_.begin(), byType_.end(), Expected{0, 0, type, 0}, kByType);
+        return {r.first - byType_.begin(), r.second - byType_.begin()};
     }
 
     // Positions in type order, then nothing. Each structure is decoded here by
@@ -161,36 +197,28 @@ private:
         }
     }
 
-    // One more decoding, chosen by the structure's bytes: cut short
-    // somewhere or at the end of its formatted area, for a fresh decoder of
-    // its class whose copy then ends where the cut does; or copied whole into
-    // another class (decoders do not look at the Type byte, so every class
-    // must cope with every structure).
+    // One more decoding, chosen by the structure's bytes: cut short somewhere
+    // or at the end of its formatted area, for a fresh decoder of its class
+    // whose copy then ends where the cut does; or copied whole into another
+    // class (decoders do not look at the Type byte, so every class must cope
+    // with every structure).
     void DecodeVariant(const Expected& e, const CCVSmBiosItem& found) {
         const uint8_t* s = data_ + e.offset;
         const uint32_t h = Mix(s, e.length);
         const uint32_t cut = h % 3 == 0 ? (h >> 2) % e.length : s[1];
-        if (h % 3 == 2 || cut >= e.length) {
-            std::unique_ptr<CCVSmBiosItem> other = SomeDecoder(h >> 2);
-            other->CopyFrom(found);
-            FUZZ_CHECK(SameState(*other, found));
-            DecodeChecked(*other);
+        const bool copy = h % 3 == 2 || cut >= e.length;
+        std::unique_ptr<CCVSmBiosItem> decoder = copy ? SomeDecoder(h >> 2) : AnyDecoder(e.type);
+        if (copy) {
+            decoder->CopyFrom(found);
+            FUZZ_CHECK(SameState(*decoder, found));
         } else {
-            std::unique_ptr<CCVSmBiosItem> own = AnyDecoder(e.type);
-            own->Load(s, cut);
-            DecodeChecked(*own);
+            decoder->Load(s, cut);
         }
+        DecodeChecked(*decoder);
     }
 
-    std::pair<size_t, size_t> Range(uint8_t type) const {
-        const auto r = std::equal_range(byType_.begin(), byType_.end(), Expected{0, 0, type, 0},
-                                        [](const Expected& a, const Expected& b) { return a.type < b.type; });
-        return {r.first - byType_.begin(), r.second - byType_.begin()};
-    }
-
-    // The first and the enumeration of each type, in table order. A handle
-    // finds the first structure that carries it; handles next to the present
-    // ones and those of end-of-table markers alone find nothing.
+    // The first and the enumeration of each type, in table order; every
+    // handle present, and those next to them or of end-of-table markers alone.
     void ByTypeAndHandle() {
         CCSmBiosItem item;
         for (uint8_t t : types_) {
@@ -203,24 +231,17 @@ private:
             for (int again = 0; again < 2; ++again)
                 FUZZ_CHECK(!table_.NextOfType(Preload(item)) && Untouched(item));
         }
-        std::vector<Expected> first; // by handle, the first in table order
-        std::copy_if(walk_.begin(), walk_.end(), std::back_inserter(first),
-                     [](const Expected& e) { return e.type != kEndOfTable; });
-        const auto byHandle = [](const Expected& a, const Expected& b) { return a.handle < b.handle; };
-        std::stable_sort(first.begin(), first.end(), byHandle);
-        first.erase(
-            std::unique(first.begin(), first.end(), [](auto& a, auto& b) { return a.handle == b.handle; }),
-            first.end());
-        for (const Expected& e : first)
-            FUZZ_CHECK(table_.GetByHandle(e.handle, item) && Holds(item, e));
+        std::vector<bool> present(0x10000); // a handle finds the first structure carrying it
+        for (const Expected& e : walk_)
+            if (e.type != kEndOfTable && !present[e.handle])
+                FUZZ_CHECK(table_.GetByHandle(e.handle, item) && Holds(item, e)), present[e.handle] = true;
         std::vector<uint16_t> absent = {0x0000, 0xFFFF, 0xFFFE};
-        for (size_t k = 0; k < walk_.size() && absent.size() <= 64; ++k) {
-            const uint16_t h = walk_[k].handle;
-            absent.insert(absent.end(), {h, static_cast<uint16_t>(h + 1), static_cast<uint16_t>(h - 1)});
-        }
+        absent.reserve(70);
+        for (size_t k = 0; k < walk_.size() && absent.size() <= 64; ++k)
+            for (int d : {0, 1, -1})
+                absent.push_back(static_cast<uint16_t>(walk_[k].handle + d));
         for (uint16_t handle : absent)
-            if (!std::binary_search(first.begin(), first.end(), Expected{0, 0, 0, handle}, byHandle))
-                FUZZ_CHECK(!table_.GetByHandle(handle, Preload(item)) && Untouched(item));
+            if (!present[handle]) FUZZ_CHECK(!table_.GetByHandle(handle, Preload(item)) && Untouched(item));
     }
 
     // A driver hands its decoder to Emit once per structure. The decoder must
@@ -242,42 +263,37 @@ private:
         const uint8_t* s = data_ + (first188 < end188 ? byType_[first188].offset : 0);
         const bool marker = first188 < end188 && s[1] == 8 && std::memcmp(s + 4, "881$", 4) == 0;
         FUZZ_CHECK(dispatcher.HasOemExtensionMarker() == marker);
+        using Outcome = std::tuple<uint32_t, int32_t, size_t>; // RetVal, HRESULT, structures handed over
+        const Outcome unsupported{RetVal::NotSupported, kFail, 0}, notFound{RetVal::NotFound, kFail, 0};
         for (uint8_t type : types_) {
             const bool supported =
                 std::count(std::begin(kDecodedTypes), std::end(kDecodedTypes), type) == 1 &&
                 (marker || (type != 176 && type != 186));
             const auto [begin, end] = Range(type);
             const bool anyRefused = std::count(refused_.begin() + begin, refused_.begin() + end, true) > 0;
-            // A driver run that is to hand over the structures from `from`
-            // up to `last`: its RetVal, HRESULT and how many it handed over
-            // since its last Prepare.
-            using Outcome = std::tuple<uint32_t, int32_t, size_t>;
+            // A driver run that is to hand over structures `from` to `last` - 1.
             const auto drive = [&](DispatchResult (CTypeDispatcher::*driver)(uint8_t, IDispatchOutputs&),
                                    size_t from, size_t last) {
                 next_ = from, end_ = last, emitted_ = 0;
                 const DispatchResult r = (dispatcher.*driver)(type, *this);
-                return Outcome{r.retVal, r.hr, emitted_};
+                return Outcome{r.retVal, r.hr, emitted_}; // counted since the last Prepare
             };
-            const Outcome unsupported{RetVal::NotSupported, kFail, 0}, notFound{RetVal::NotFound, kFail, 0};
+            const Outcome none = supported ? notFound : unsupported;
             FUZZ_CHECK(drive(&CTypeDispatcher::DispatchMultiInstance, begin, end) ==
-                       (!supported   ? unsupported
-                        : anyRefused ? notFound
-                                     : Outcome{RetVal::Success, 0, end - begin}));
+                       (supported && !anyRefused ? Outcome{RetVal::Success, 0, end - begin} : none));
             FUZZ_CHECK(drive(&CTypeDispatcher::DispatchSingleInstance, begin, std::min(begin + 1, end)) ==
-                       (!supported     ? unsupported
-                        : begin == end ? notFound
-                                       : Outcome{RetVal::Success, 0, 1}));
+                       (supported && begin < end ? Outcome{RetVal::Success, 0, 1} : none));
             table_.StartTypeEnum(type);
-            for (size_t i = begin; i <= end; ++i) {
-                const Outcome next =
-                    i < end ? Outcome{RetVal::Success, 0, 1} : Outcome{RetVal::NotFound, 0, 0};
-                FUZZ_CHECK(drive(&CTypeDispatcher::DispatchNextInstance, i, std::min(i + 1, end)) ==
-                           (supported ? next : unsupported));
-                if (!supported) break;
+            for (size_t i = begin; i <= end && (i == begin || supported); ++i) {
+                const Outcome next = !supported ? unsupported
+                                     : i < end  ? Outcome{RetVal::Success, 0, 1}
+                                                : Outcome{RetVal::NotFound, 0, 0};
+                FUZZ_CHECK(drive(&CTypeDispatcher::DispatchNextInstance, i, std::min(i + 1, end)) == next);
             }
         }
     }
 
+    static constexpr uint8_t kSentinel[] = {0xEE, 4, 0xAD, 0xDE, 0, 0};
     const uint8_t* data_;
     size_t size_;
     std::vector<Expected> walk_;   // every structure, table order
@@ -288,10 +304,34 @@ private:
     size_t next_ = 0, end_ = 0, emitted_ = 0; // what a driver is to hand over, and did
     CCSmBiosItem fresh_;                      // structure next_ as a load gives it
 };
+
 } // namespace
 
 int FuzzTable(const uint8_t* data, size_t size) {
-    if (size > kLargestTable) return 0;
-    TableRun(data, size).Run();
+    if (size <= kLargestTable) TableRun(data, size).Run();
     return 0;
+}
+
+void FormatEveryTrace() {
+    g_formatAll = g_formatTraces = true;
+}
+
+void FuzzCheckFailed(const char* condition, const char* file, int line) {
+    std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", condition, file, line);
+    std::abort();
+}
+
+// The libraries call the trace entry point out of line in the fuzz build, where
+// the compiler checks every details format against its arguments.
+void Trace(unsigned level, const char* scope, const char* category, const char* text, const char* details,
+           ...) {
+    FUZZ_CHECK(level >= TraceLevel::Error && level <= TraceLevel::VerboseCC);
+    FUZZ_CHECK(scope != nullptr && category != nullptr && text != nullptr && details != nullptr);
+    if (!g_formatTraces) return;
+    Touch(scope), Touch(category), Touch(text);
+    char buffer[1024]; // longer details are cut, but every string argument is read to its end
+    va_list args;
+    va_start(args, details);
+    FUZZ_CHECK(std::vsnprintf(buffer, sizeof buffer, details, args) >= 0);
+    va_end(args);
 }
