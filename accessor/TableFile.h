@@ -37,7 +37,7 @@ struct TableFileResult {
 // Files larger than this are refused before they are read. Handing a table
 // to the component as a byte array costs about 50 bytes of memory per table
 // byte at the peak, so 2 MiB (20 times the largest real tables) peaks near
-// 130 MB, where 64 MiB took 3.3 GB.
+// 130 MB, where 64 MiB took 3.2 GiB.
 constexpr size_t kMaxTableFileSize = 2u * 1024u * 1024u;
 
 TableFileResult ParseTableFile(const uint8_t* data, size_t size);
