@@ -1,11 +1,8 @@
-// fuzz_tablefile: arbitrary bytes as the content of a table file, and as the
+// fuzz_tablefile: arbitrary bytes as the content of a table file and as the
 // answer of the firmware table interface, given to the driver-access
-// component's reader.
-//
-// The reader either rejects the content with an error text or yields a table
-// that begins with a whole structure and is exactly the slice of the content
-// that the recognised layout names. The table found then goes on through the
-// table model and the decoders as the component would receive it.
+// component's reader. It either rejects them with an error text or yields a
+// table that begins with a whole structure and is exactly the slice that the
+// recognised layout names; that table then goes through fuzz_table's checks.
 #include <algorithm>
 #include <cstring>
 
@@ -43,55 +40,43 @@ bool FromAnnouncedPlace(const TableFileResult& r, const uint8_t* data, size_t si
         return IsSlice(r, data, size, kRawSmBiosDataHeader, Le(data + 4, 4));
     case TableFileKind::EntryPoint2:
         return IsSlice(r, data, size, Le(data + 0x18, 4), Le(data + 0x16, 2));
-    case TableFileKind::EntryPoint3: {
-        // The maximum size bounds the table, which ends after its last whole
-        // structure.
+    case TableFileKind::EntryPoint3: { // the maximum size bounds the table, cut after its last whole
+                                       // structure
         const uint64_t address = Le(data + 0x10, 8);
         if (address >= size) return false;
         const uint64_t region = std::min<uint64_t>(Le(data + 0x0C, 4), size - address);
-        const size_t whole = WholeStructuresEnd(data + address, region);
-        return IsSlice(r, data, size, address, whole);
+        return IsSlice(r, data, size, address, WholeStructuresEnd(data + address, region));
     }
     }
     return false;
 }
 
+// Accepted with a table that begins with a whole structure, or rejected with an error text.
 void CheckResult(const TableFileResult& r) {
-    FUZZ_CHECK(r.ok == !r.table.empty());
-    FUZZ_CHECK(r.ok == r.error.empty());
-    FuzzTouchString(TableFileKindName(r.kind));
-    FuzzTouchString(r.error.c_str());
+    FUZZ_CHECK(r.ok == !r.table.empty() && r.ok == r.error.empty());
+    FUZZ_CHECK(std::strlen(TableFileKindName(r.kind)) > 0 && std::strlen(r.error.c_str()) == r.error.size());
     FUZZ_CHECK(!r.ok || WholeStructuresEnd(r.table.data(), r.table.size()) > 0);
 }
 } // namespace
 
 int FuzzTableFile(const uint8_t* data, size_t size) {
     if (size > kMaxTableFileSize) return 0;
-
     // The prefix of whole structures is itself made of whole structures.
     const size_t whole = WholeStructuresEnd(data, size);
-    FUZZ_CHECK(whole <= size);
-    FUZZ_CHECK(WholeStructuresEnd(data, whole) == whole);
+    FUZZ_CHECK(whole <= size && WholeStructuresEnd(data, whole) == whole);
 
     const TableFileResult file = ParseTableFile(data, size);
     CheckResult(file);
     FUZZ_CHECK(file.kind == (size == 0 ? TableFileKind::RawTable : KindOf(data, size)));
-    if (file.ok) FUZZ_CHECK(FromAnnouncedPlace(file, data, size));
-
+    FUZZ_CHECK(!file.ok || FromAnnouncedPlace(file, data, size));
     // The firmware's answer is always a RawSMBIOSData block; a length beyond
     // the answer is cut to what is there.
     const TableFileResult firmware = ParseFirmwareTable(data, size);
     CheckResult(firmware);
     FUZZ_CHECK(firmware.kind == TableFileKind::RawSmBiosData);
-    if (firmware.ok) {
-        const uint64_t announced = Le(data + 4, 4);
-        FUZZ_CHECK(IsSlice(firmware, data, size, kRawSmBiosDataHeader,
-                           std::min<uint64_t>(announced, size - kRawSmBiosDataHeader)));
-    }
-
-    if (file.ok)
-        FuzzTable(file.table.data(), file.table.size());
-    else if (firmware.ok)
-        FuzzTable(firmware.table.data(), firmware.table.size());
+    FUZZ_CHECK(!firmware.ok || IsSlice(firmware, data, size, kRawSmBiosDataHeader,
+                                       std::min<uint64_t>(Le(data + 4, 4), size - kRawSmBiosDataHeader)));
+    const TableFileResult& found = file.ok ? file : firmware;
+    if (found.ok) FuzzTable(found.table.data(), found.table.size());
     return 0;
 }
