@@ -62,12 +62,12 @@ std::string Summary(const CCVireoTrace& t) {
            fs::path(t.FileName()).string();
 }
 
-// Sets the values of `spec`: "Name=7" a REG_DWORD, "Name:sz=text" a string
+// Sets the values of `list`: "Name=7" a REG_DWORD, "Name:sz=text" a string
 // (also expand), "Name:qword=7" the number as a REG_QWORD.
-void SetValues(HklmKey& key, const std::string& spec) {
+void SetValues(HklmKey& key, const std::string& list) {
     const std::map<std::string, DWORD> types = {
         {"", REG_DWORD}, {"sz", REG_SZ}, {"expand", REG_EXPAND_SZ}, {"qword", REG_QWORD}};
-    std::istringstream in(spec);
+    std::istringstream in(list);
     for (std::string item; in >> item;) {
         const size_t colon = item.find(':'), equals = item.find('=');
         const std::string value = item.substr(equals + 1), name = item.substr(0, std::min(colon, equals)),
