@@ -6,12 +6,15 @@
 #include "Registry.h"
 #include "TraceFile.h"
 
-namespace {
-const wchar_t* const kDlls[] = {L"TorvelAccess.dll", L"Korvix.dll"};
-}
+static const wchar_t* const kDlls[] = {L"TorvelAccess.dll", L"Korvix.dll"};
+
+struct ComponentInstall::State {
+    TempFolder tables;
+    HklmKey common{"SOFTWARE\\Quarnex\\Common"};
+};
 
 std::wstring ComponentInstall::Folder() const {
-    return tables_->Path().wstring();
+    return state_->tables.Path().wstring();
 }
 
 std::wstring ComponentInstall::BinaryFolder() {
@@ -20,13 +23,12 @@ std::wstring ComponentInstall::BinaryFolder() {
     return file.substr(0, file.find_last_of(L"\\/"));
 }
 
-ComponentInstall::ComponentInstall(const std::string& tableXml) : tables_(std::make_unique<TempFolder>()) {
+ComponentInstall::ComponentInstall(const std::string& tableXml) : state_(std::make_unique<State>()) {
     std::ifstream shipped(KORVIX_SOURCE_DIR "/module/deptables/Korvix_1.05.xml", std::ios::binary);
     const std::string xml =
         tableXml.empty() ? std::string(std::istreambuf_iterator<char>(shipped), {}) : tableXml;
-    tables_->Write("Korvix_1.05.xml", xml);
-    common_ = std::make_unique<HklmKey>("SOFTWARE\\Quarnex\\Common");
-    if (xml.empty() || !common_->SetString("DependencyTables", tables_->Path().string())) {
+    state_->tables.Write("Korvix_1.05.xml", xml);
+    if (xml.empty() || !state_->common.SetString("DependencyTables", state_->tables.Path().string())) {
         error_ = "cannot put the dependency table in place";
         return;
     }

@@ -10,9 +10,6 @@
 
 #include "common/platform/ComWrappers.h"
 
-class HklmKey;
-class TempFolder;
-
 // A DLL loaded for the life of the object, and its exports.
 class Dll {
 public:
@@ -47,8 +44,8 @@ public:
     static std::wstring BinaryFolder();                 // of the test executable, where the built DLLs are
 
 private:
+    struct State; // the table's folder and the "DependencyTables" value to put back
+    std::unique_ptr<State> state_;
     std::string error_;
-    std::unique_ptr<TempFolder> tables_;
-    std::unique_ptr<HklmKey> common_;
     bool registered_[2] = {};
 };
