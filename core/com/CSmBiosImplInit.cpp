@@ -148,8 +148,11 @@ STDMETHODIMP CSmBiosImpl::Initialize() {
 }
 
 HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
-    auto fail = [&](HRESULT hr, const char* message, unsigned leaveLevel, const char* leaveText,
-                    const char* leaveDetails, unsigned detailsValue) {
+    // `why`: the description for the caller, unless the driver-access
+    // component gave its own.
+    auto fail = [&](const std::wstring& why, HRESULT hr, const char* message, unsigned leaveLevel,
+                    const char* leaveText, const char* leaveDetails, unsigned detailsValue) {
+        report.Describe(why);
         lock.Release();
         Trace(TraceLevel::Error, kInitScope, "Internal", message, "");
         Trace(leaveLevel, kInitScope, "Leave", leaveText, leaveDetails, detailsValue);
@@ -165,9 +168,9 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
 
     HRESULT created = S_OK;
     if (!m_driverAccess) {
-        const HRESULT hr = created = m_assembly.CoCreateInstance(
-            "AcTorvel.TorvelAccess", m_driverAccess.PutVoid(), nullptr, kClassContext, IID_IDriverAccessRaw);
-        if (SUCCEEDED(hr))
+        created = m_assembly.CoCreateInstance("AcTorvel.TorvelAccess", m_driverAccess.PutVoid(), nullptr,
+                                              kClassContext, IID_IDriverAccessRaw);
+        if (SUCCEEDED(created))
             Trace(TraceLevel::Verbose, kInitScope, "Internal",
                   "CoCreateInstance succeeded. IDriverAccessRaw loaded.", "");
         else
@@ -182,38 +185,36 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
             Trace(TraceLevel::Error, kInitScope, "Internal", "FAIL: QueryInterface failed. (IDriverServices)",
                   "");
     }
-    if (!m_driverAccess) {
-        report.Describe(
-            L"the driver-access component \"AcTorvel.TorvelAccess\" could not be created (" + Hex(created) +
-            L"): it has to be registered and named for this feature and context in the dependency "
-            L"table, and ComponentInitialize has to succeed first");
-    } else if (!m_driverServices) {
-        report.Describe(L"the driver-access component does not answer IDriverServices");
-    }
-    if (!m_driverAccess || !m_driverServices)
-        return fail(E_FAIL, "FAIL: Could not get required interfaces.", TraceLevel::Info, kInitLeave,
+    if (!m_driverAccess || !m_driverServices) {
+        const std::wstring why =
+            m_driverAccess ? L"the driver-access component does not answer IDriverServices"
+                           : L"the driver-access component \"AcTorvel.TorvelAccess\" could not be created (" +
+                                 Hex(created) +
+                                 L"): it has to be registered and named for this feature and context in the "
+                                 L"dependency table, and ComponentInitialize has to succeed first";
+        return fail(why, E_FAIL, "FAIL: Could not get required interfaces.", TraceLevel::Info, kInitLeave,
                     "E_FAIL", 0);
+    }
 
     ULONG status = 0;
     HRESULT hr = m_driverServices->Start(&status);
     report.TakeFrom(m_driverServices.Get(), IID_IDriverServices, hr);
-    if (FAILED(hr)) report.Describe(L"the driver-access component could not be started (" + Hex(hr) + L")");
     if (FAILED(hr))
-        return fail(hr, "FAIL: Start of accessor/driver failed.", TraceLevel::Info, kInitLeave, "hRes: 0x%X",
+        return fail(L"the driver-access component could not be started (" + Hex(hr) + L")", hr,
+                    "FAIL: Start of accessor/driver failed.", TraceLevel::Info, kInitLeave, "hRes: 0x%X",
                     static_cast<unsigned>(hr));
     const bool startedHere = status == 0;
 
     status = 0;
     hr = m_driverServices->Open(0, 0, &status);
     report.TakeFrom(m_driverServices.Get(), IID_IDriverServices, hr);
-    if (FAILED(hr) || status != 0)
-        report.Describe(L"the driver-access component could not be opened (" + Hex(hr) + L", status " +
-                        std::to_wstring(status) + L")");
+    const std::wstring notOpen = L"the driver-access component could not be opened (" + Hex(hr) +
+                                 L", status " + std::to_wstring(status) + L")";
     if (FAILED(hr))
-        return fail(hr, "FAIL: Open of accessor/driver failed.", TraceLevel::Info, "", "hRes: 0x%X",
+        return fail(notOpen, hr, "FAIL: Open of accessor/driver failed.", TraceLevel::Info, "", "hRes: 0x%X",
                     static_cast<unsigned>(hr));
     if (status != 0)
-        return fail(E_FAIL, "FAIL: Open of accessor/driver failed.", TraceLevel::Verbose, kInitLeave,
+        return fail(notOpen, E_FAIL, "FAIL: Open of accessor/driver failed.", TraceLevel::Verbose, kInitLeave,
                     "hRes = E_FAIL", 0);
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Open Driver succeeded", "");
 
@@ -228,12 +229,11 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
     Variant count;
     const bool countIsFour =
         SUCCEEDED(VariantChangeType(count.Get(), bytesReturned.Get(), 0, VT_UI4)) && count->ulVal == 4;
-    if (FAILED(hr) || !countIsFour || status != 0) {
-        report.Describe(L"the driver-access component did not tell the size of the SMBIOS table (" + Hex(hr) +
-                        L", status " + std::to_wstring(status) + L")");
-        return fail(FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios size failed.", TraceLevel::Verbose,
+    if (FAILED(hr) || !countIsFour || status != 0)
+        return fail(L"the driver-access component did not tell the size of the SMBIOS table (" + Hex(hr) +
+                        L", status " + std::to_wstring(status) + L")",
+                    FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios size failed.", TraceLevel::Verbose,
                     kInitLeave, "hRes: E_FAIL", 0);
-    }
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Getting SMBios size succeeded", "");
 
     uint32_t size = 0;
@@ -247,20 +247,19 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
             size = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
     }
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "SMBios size", "%d", static_cast<int>(size));
-    if (size == 0) report.Describe(L"the driver-access component reports an SMBIOS table of 0 bytes");
     if (size == 0)
-        return fail(E_FAIL, "FAIL: Block Size of SmBios Data is 0. Return E_FAIL.", TraceLevel::Info,
-                    kInitLeave, "E_FAIL", 0);
+        return fail(L"the driver-access component reports an SMBIOS table of 0 bytes", E_FAIL,
+                    "FAIL: Block Size of SmBios Data is 0. Return E_FAIL.", TraceLevel::Info, kInitLeave,
+                    "E_FAIL", 0);
 
     // The data request, with an output of `size` zero bytes.
     bytesReturned.Put()->vt = VT_UI4;
     output.Put();
     m_rawBuffer = new (std::nothrow) uint8_t[size]();
     if (m_rawBuffer == nullptr)
-        report.Describe(L"no memory for an SMBIOS table of " + std::to_wstring(size) + L" bytes");
-    if (m_rawBuffer == nullptr)
-        return fail(E_OUTOFMEMORY, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose, kInitLeave,
-                    "hRes: 0x%X", static_cast<unsigned>(E_OUTOFMEMORY));
+        return fail(L"no memory for an SMBIOS table of " + std::to_wstring(size) + L" bytes", E_OUTOFMEMORY,
+                    "FAIL: Getting SMBios data failed.", TraceLevel::Verbose, kInitLeave, "hRes: 0x%X",
+                    static_cast<unsigned>(E_OUTOFMEMORY));
     {
         CCVariantConversion<unsigned char> request(m_rawBuffer, size);
         request.GetVariant(output.Get());
@@ -272,11 +271,11 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
     const bool countIsSize =
         SUCCEEDED(VariantChangeType(count.Put(), bytesReturned.Get(), 0, VT_UI4)) && count->ulVal == size;
     if (FAILED(hr) || !countIsSize || status != 0) {
-        report.Describe(L"the driver-access component did not hand over the SMBIOS table (" + Hex(hr) +
-                        L", status " + std::to_wstring(status) + L")");
         delete[] m_rawBuffer;
         m_rawBuffer = nullptr;
-        return fail(FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose,
+        return fail(L"the driver-access component did not hand over the SMBIOS table (" + Hex(hr) +
+                        L", status " + std::to_wstring(status) + L")",
+                    FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose,
                     kInitLeave, "hRes: 0x%X", static_cast<unsigned>(hr));
     }
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Getting SMBios data succeeded", "");
@@ -287,12 +286,12 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
         DWORD n = 0;
         const unsigned char* bytes = answer.GetBufferPointer(&n);
         if (n != size || n == 0 || bytes == nullptr) {
-            report.Describe(L"the driver-access component's answer holds " + std::to_wstring(n) +
-                            L" bytes instead of the " + std::to_wstring(size) + L" it announced");
             output.Put();
             delete[] m_rawBuffer;
             m_rawBuffer = nullptr;
-            return fail(E_FAIL, "FAIL: Invalid Buffer. Returning E_FAIL.", TraceLevel::Info, kInitLeave,
+            return fail(L"the driver-access component's answer holds " + std::to_wstring(n) +
+                            L" bytes instead of the " + std::to_wstring(size) + L" it announced",
+                        E_FAIL, "FAIL: Invalid Buffer. Returning E_FAIL.", TraceLevel::Info, kInitLeave,
                         "E_FAIL", 0);
         }
         std::memcpy(m_rawBuffer, bytes, size);

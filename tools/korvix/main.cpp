@@ -197,24 +197,16 @@ int Run(const Options& o) {
 
     std::wstring reason;
     hr = session.Initialize(reason);
-    // The component's own words come first: they name the table's problem.
-    if (FAILED(hr) && !reason.empty())
-        return Fail(kInitializeFailed,
-                    "Initialize failed: " + DescribeHResult(hr) + ": " + Printable(reason));
+    // The component's reason names the table's problem; a component that
+    // gives none is at least told where the table came from.
     if (FAILED(hr)) {
         const std::string source = o.file.empty()
                                        ? "this machine's firmware table (or the file named by the "
                                          "\"SmBiosTableFile\" registry value or KORVIX_SMBIOS_TABLE)"
                                        : "the table file \"" + Printable(o.file) + "\"";
-        std::string message =
-            "Initialize failed: " + DescribeHResult(hr) + "; the table came from " + source + ".";
-        if (hr == E_FAIL)
-            message +=
-                " E_FAIL also means that the driver-access component \"AcTorvel.TorvelAccess\" could not "
-                "be created (is TorvelAccess.dll registered, and does the dependency table name it for "
-                "context \"" +
-                Printable(o.context) + "\"?) or that the table is not an SMBIOS table.";
-        return Fail(kInitializeFailed, message);
+        return Fail(kInitializeFailed, "Initialize failed: " + DescribeHResult(hr) +
+                                           (reason.empty() ? "; the table came from " + source + "."
+                                                           : ": " + Printable(reason)));
     }
 
     // A success with a warning: the table has bytes no structure uses.
