@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "common/trace/CCVireoTrace.h"
 #include "common/conversion/CCStringConversion.h"
@@ -85,7 +86,15 @@ bool CCAssembly::InitializeFeatureList() {
     char fileName[kAssemblyStringSize];
     std::snprintf(fileName, sizeof fileName, "%s\\%s_%s.xml", m_szDependencyTablesPath, m_szFeatureName,
                   m_szFeatureVersion);
-    const bool result = ReadDependencyTable(fileName);
+    bool result = false;
+    try {
+        result = ReadDependencyTable(fileName);
+    } catch (const std::bad_alloc&) {
+        // No memory for the maps: the feature stays uninitialised, and the
+        // next initialisation reads the table again.
+        Trace(TraceLevel::Error, kScope, kInternal, "FAIL: Out of memory while reading the dependency table.",
+              "");
+    }
     Trace(TraceLevel::InfoCC, kScope, "Leave", kText, "bReturn: %d", result ? 1 : 0);
     return result;
 }
