@@ -157,8 +157,8 @@ public:
         ByIndex();
         ByTypeAndHandle();
         Drivers();
-        Attach(buffer); // the attached buffer again: indexed anew, not freed (the table frees it once, at the
-                        // end)
+        // The attached buffer once more: indexed anew, and not freed (the table frees it once, at the end).
+        Attach(buffer);
     }
 
 private:
