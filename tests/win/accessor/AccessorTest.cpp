@@ -13,7 +13,7 @@
 #include "TorvelAccess.h"
 #include "common/conversion/CCVariantConversion.h"
 #include "common/platform/ComWrappers.h"
-#include "tests/win/trace/TraceFileReader.h"
+#include "TraceFile.h"
 
 namespace {
 
@@ -134,8 +134,10 @@ TEST_F(Accessor, WrongOutputSizesUnknownCodesAndUnusableFilesFailTheRequestOnly)
     const ULONG size = ULONG(fs::file_size(kTableA));
     const HRESULT small = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER),
                   unknown = HRESULT_FROM_WIN32(ERROR_INVALID_FUNCTION);
-    kit::TempFolder folder;
-    const fs::path garbage = folder.Write("garbage", "not an SMBIOS table"), huge = folder.Write("huge", "");
+    TempFolder folder;
+    folder.Write("garbage", "not an SMBIOS table");
+    folder.Write("huge", "");
+    const fs::path garbage = folder.Path() / "garbage", huge = folder.Path() / "huge";
     fs::resize_file(huge, kMaxTableFileSize + 1); // sparse
     const std::tuple<fs::path, ULONG, ULONG, HRESULT, ULONG> rows[] = {
         {kTableA, kSize, 2, small, DA_STATUS_BAD_OUTPUT_SIZE},

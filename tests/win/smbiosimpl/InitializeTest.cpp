@@ -8,7 +8,8 @@
 #include "ComponentInstall.h"
 #include "DriverAccess.h"
 #include "StaticClassFactory.h"
-#include "tests/win/trace/TraceFileReader.h"
+#include "Registry.h"
+#include "TraceFile.h"
 
 namespace {
 
@@ -284,14 +285,14 @@ TEST(Installed, ClientsInThreadsGetWholeAnswersWholeTraceRecordsAndLetTheServerU
     ComApartment apartment;
     ComponentInstall install{kDependencies};
     ASSERT_EQ(install.Error(), "");
-    kit::TempFolder folder;
-    kit::HklmKey key("Software\\Quarnex\\Common\\Tracing\\Korvix.dll\\1.05"); // read when Korvix.dll loads
+    TempFolder folder;
+    HklmKey key("Software\\Quarnex\\Common\\Tracing\\Korvix.dll\\1.05"); // read when Korvix.dll loads
     for (auto [name, value] :
          {std::pair{"Trace", 1}, {"TraceLevel", 6}, {"TraceLimitSize", 1 << 18}, {"TraceKeepHistory", 1}})
         key.SetDword(name, value);
     key.SetString("TraceFile", (folder.Path() / "korvix-%PID%.trc").string());
     const std::string real = TestDataPath("real/dell-poweredge-r640-3.0.bin");
-    kit::ScopedEnv table(L"KORVIX_SMBIOS_TABLE", kit::fs::path(real));
+    ScopedEnv table(L"KORVIX_SMBIOS_TABLE", std::filesystem::path(real).wstring());
     const Bytes bytes = ReadFile(real);
     const std::vector<Record> memory = Ask(WithTable(&bytes).Get(), Q::All, 17).All(); // one thread an object
     LibraryHandle korvix(LoadLibraryW((ComponentInstall::BinaryFolder() + L"\\Korvix.dll").c_str()));
@@ -323,11 +324,11 @@ TEST(Installed, ClientsInThreadsGetWholeAnswersWholeTraceRecordsAndLetTheServerU
     EXPECT_EQ(canUnloadNow(), S_OK) << "every lock and every object of every thread is gone";
     // Every line one whole record, none lost: the object's Enter and Leave records pair up.
     int files = 0, balance = 0;
-    for (const auto& file : kit::fs::directory_iterator(folder.Path())) {
-        std::vector<std::string> bad;
-        for (const kit::Record& r : kit::Records(file.path(), false, &bad))
+    for (const auto& file : std::filesystem::directory_iterator(folder.Path())) {
+        const TraceFileContent c = ReadTraceFile(file.path(), false);
+        for (const TraceRecord& r : c.records)
             balance += r.cls != "CSmBiosImpl" ? 0 : (r.category == "Enter") - (r.category == "Leave");
-        EXPECT_TRUE(bad.empty()) << bad.front();
+        EXPECT_TRUE(c.bad.empty()) << c.bad.front();
         ++files;
     }
     EXPECT_GE(files, 2) << "the size limit switched the file";
