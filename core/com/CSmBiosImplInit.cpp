@@ -3,6 +3,7 @@
 #include "CSmBiosImpl.h"
 
 #include <cstring>
+#include <new>
 
 #include "common/conversion/CCStringConversion.h"
 #include "common/conversion/CCVariantConversion.h"
@@ -144,6 +145,15 @@ STDMETHODIMP CSmBiosImpl::Initialize() {
                         Hex(error.Error()) + L")");
         report.Publish();
         return error.Error();
+    } catch (const std::bad_alloc&) {
+        // No memory for a failure's description: the failure itself still
+        // reaches the caller, and the next call starts over.
+        delete[] m_rawBuffer;
+        m_rawBuffer = nullptr;
+        lock.Release();
+        Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave, "hRes: 0x%X",
+              static_cast<unsigned>(E_OUTOFMEMORY));
+        return E_OUTOFMEMORY;
     }
 }
 

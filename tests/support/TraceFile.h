@@ -19,7 +19,7 @@
 inline const char* const kTraceLevelWords[] = {"",        "Error",  "Warning",  "Info",
                                                "Verbose", "InfoCC", "VerboseCC"};
 
-struct TraceRecord {
+struct TraceFileRecord {
     std::string pid, tid, level, module, cls, method, category, text, details;
 };
 
@@ -27,7 +27,7 @@ struct TraceFileContent {
     bool bom = false, narrowUnits = true; // every code unit fits a byte
     std::u16string units;                 // the code units after the byte-order mark
     std::vector<std::string> lines;       // the units as bytes, split at CR LF
-    std::vector<TraceRecord> records;     // the lines that are one well-formed record
+    std::vector<TraceFileRecord> records;     // the lines that are one well-formed record
     std::vector<std::string> bad;         // the other lines
     std::string trailing;                 // text after the last CR LF
 };

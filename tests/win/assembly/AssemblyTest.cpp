@@ -46,8 +46,8 @@ protected:
     }
     // Records of `level` this executable wrote in `method` ("": any) since Skip().
     size_t Count(const std::string& level, const std::string& method) {
-        const std::vector<TraceRecord> records = trace.Read().records;
-        return std::count_if(records.begin() + seen_, records.end(), [&](const TraceRecord& r) {
+        const std::vector<TraceFileRecord> records = trace.Read().records;
+        return std::count_if(records.begin() + seen_, records.end(), [&](const TraceFileRecord& r) {
             return r.level == level && (method.empty() || r.method == method) &&
                    r.module == "test_assembly.exe";
         });

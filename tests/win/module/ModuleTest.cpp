@@ -126,8 +126,8 @@ TEST(ModuleLife, TracingFromLoadToUnloadAndTheExports) {
         const TraceFileContent c = ReadTraceFile(
             folder.Path() / (host ? "host.trc" : "own-" + Id4(GetCurrentProcessId()) + ".trc"), host);
         EXPECT_TRUE(c.bom && c.bad.empty() && c.trailing.empty());
-        std::vector<TraceRecord> records;
-        for (const TraceRecord& r : c.records) {
+        std::vector<TraceFileRecord> records;
+        for (const TraceFileRecord& r : c.records) {
             EXPECT_EQ(r.pid, Id4(GetCurrentProcessId()));
             EXPECT_TRUE(!host || (r.level != kTraceLevelWords[5] && r.level != kTraceLevelWords[6]));
             if (!host || r.module == "Korvix.dll") records.push_back(r);
@@ -135,7 +135,7 @@ TEST(ModuleLife, TracingFromLoadToUnloadAndTheExports) {
         ASSERT_GT(records.size(), 4u);
         EXPECT_EQ(records.front().cls + " " + records.front().category, "CKorvixModule Enter");
         EXPECT_EQ(records.back().cls + " " + records.back().category, "CKorvixModule Leave");
-        const auto is = [](const char* cls) { return [=](const TraceRecord& r) { return r.cls == cls; }; };
+        const auto is = [](const char* cls) { return [=](const TraceFileRecord& r) { return r.cls == cls; }; };
         EXPECT_TRUE(std::any_of(records.begin(), records.end(), is("CSmBiosImpl")));
         EXPECT_EQ(std::count_if(records.begin(), records.end(), is("CKorvixModule")), 4);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), host ? 2 : 1);

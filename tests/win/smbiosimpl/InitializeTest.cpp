@@ -326,7 +326,7 @@ TEST(Installed, ClientsInThreadsGetWholeAnswersWholeTraceRecordsAndLetTheServerU
     int files = 0, balance = 0;
     for (const auto& file : std::filesystem::directory_iterator(folder.Path())) {
         const TraceFileContent c = ReadTraceFile(file.path(), false);
-        for (const TraceRecord& r : c.records)
+        for (const TraceFileRecord& r : c.records)
             balance += r.cls != "CSmBiosImpl" ? 0 : (r.category == "Enter") - (r.category == "Leave");
         EXPECT_TRUE(c.bad.empty()) << c.bad.front();
         ++files;

@@ -86,7 +86,7 @@ void SetValues(HklmKey& key, const std::string& list) {
 // Fields, level words and filter, with and without the module column; the
 // scope splits at its first "::", a class is cut to 259 characters. Below the
 // level or disabled, nothing is formatted (the bad argument would crash).
-TEST(TraceRecord, FieldsLevelsAndScopes) {
+TEST(TraceFileRecord, FieldsLevelsAndScopes) {
     TempFolder folder;
     for (bool column : {false, true}) {
         const std::wstring file = folder.File(column ? L"column.trc" : L"plain.trc");
@@ -102,7 +102,7 @@ TEST(TraceRecord, FieldsLevelsAndScopes) {
         EXPECT_TRUE(c.bom && c.narrowUnits && c.bad.empty() && c.trailing.empty());
         ASSERT_EQ(c.records.size(), 8u); // levels 0 to 5 pass the filter
         for (unsigned level = 0; level <= 5; ++level) {
-            const TraceRecord& r = c.records[level];
+            const TraceFileRecord& r = c.records[level];
             EXPECT_EQ(r.pid + " " + r.tid, Id4(GetCurrentProcessId()) + " " + Id4(GetCurrentThreadId()));
             EXPECT_EQ(r.level, kTraceLevelWords[level]); // none for level 0
             EXPECT_EQ(r.module, column ? ExeName() : "");
@@ -124,7 +124,7 @@ TEST(TraceRecord, FieldsLevelsAndScopes) {
 // Details of any length are written whole; bytes are widened one by one and
 // every LF becomes CR LF. Details that leave no room for the end marker drop
 // their record; a bare message without line end stands in its place.
-TEST(TraceRecord, LongAndWidenedDetailsAndTheEndMarkerEdge) {
+TEST(TraceFileRecord, LongAndWidenedDetailsAndTheEndMarkerEdge) {
     TempFolder folder;
     const std::wstring file = folder.File(L"details.trc");
     auto trace = MakeTrace(file);
