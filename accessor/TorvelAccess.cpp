@@ -1,12 +1,9 @@
 #include "TorvelAccess.h"
 
-#include <new>
-
-#include "ModuleState.h"
 #include "TableSource.h"
 #include "common/conversion/CCVariantConversion.h"
 #include "common/platform/ComWrappers.h"
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 namespace {
 
@@ -26,50 +23,19 @@ std::string Narrow(BSTR s) {
     return out;
 }
 
-// Writes the Enter record at construction and the Leave record, with the
-// result and status, when the method returns.
-class MethodTrace {
+// The method scope of the accessor's methods: the Leave record carries the
+// result and the status.
+class MethodTrace : public MethodScope {
 public:
-    MethodTrace(const char* scope, const char* method) : scope_(scope), method_(method) {
-        if (TraceWanted(TraceLevel::Info)) {
-            const std::string text = std::string("Method ") + method_ + " has been entered.";
-            Trace(TraceLevel::Info, scope_, "Enter", text.c_str(), "");
-        }
-    }
-    MethodTrace(const MethodTrace&) = delete;
-    MethodTrace& operator=(const MethodTrace&) = delete;
-    ~MethodTrace() {
-        if (TraceWanted(TraceLevel::Info)) {
-            const std::string text = std::string("Method ") + method_ + " has been left.";
-            Trace(TraceLevel::Info, scope_, "Leave", text.c_str(), "hRes: 0x%X, status: %u",
-                  static_cast<unsigned>(hr), static_cast<unsigned>(status));
-        }
-    }
+    explicit MethodTrace(const char* scope) : MethodScope(scope) {}
+    ~MethodTrace() { Leave("hRes: 0x%X, status: %u", hr, status); }
     HRESULT hr = S_OK;
     ULONG status = DA_STATUS_OK;
-
-private:
-    const char* scope_;
-    const char* method_;
 };
 
 } // namespace
 
-HRESULT CTorvelAccess::Create(IUnknown* outer, REFIID iid, void** ppv) {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    auto* object = new (std::nothrow) CTorvelAccess();
-    if (object == nullptr) return E_OUTOFMEMORY;
-    // Without the marshaler the object still works within its apartment.
-    CoCreateFreeThreadedMarshaler(static_cast<IDriverAccessRaw*>(object), object->marshaler_.Put());
-    const HRESULT hr = object->QueryInterface(iid, ppv);
-    object->Release();
-    return hr;
-}
-
 CTorvelAccess::CTorvelAccess() {
-    ModuleLock();
     Trace(TraceLevel::Info, "CTorvelAccess::CTorvelAccess", "Enter",
           "An instance of CTorvelAccess has been constructed", "");
 }
@@ -77,7 +43,13 @@ CTorvelAccess::CTorvelAccess() {
 CTorvelAccess::~CTorvelAccess() {
     Trace(TraceLevel::Info, "CTorvelAccess::~CTorvelAccess", "Leave",
           "An instance of CTorvelAccess has been destructed", "");
-    ModuleUnlock();
+}
+
+HRESULT CTorvelAccess::FinalConstruct() {
+    if (!lock_.Ready()) return E_OUTOFMEMORY;
+    // Without the marshaler the object still works within its apartment.
+    CoCreateFreeThreadedMarshaler(static_cast<IDriverAccessRaw*>(this), marshaler_.Put());
+    return S_OK;
 }
 
 HRESULT CTorvelAccess::QueryInterface(REFIID iid, void** ppv) {
@@ -94,25 +66,15 @@ HRESULT CTorvelAccess::QueryInterface(REFIID iid, void** ppv) {
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    AddRef();
+    static_cast<IUnknown*>(*ppv)->AddRef();
     return S_OK;
-}
-
-ULONG CTorvelAccess::AddRef() {
-    return ++refs_;
-}
-
-ULONG CTorvelAccess::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
 }
 
 HRESULT CTorvelAccess::Start(ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::Start";
-    MethodTrace method(kScope, "Start");
+    MethodTrace method(kScope);
     if (pulStatus == nullptr) return method.hr = E_POINTER;
-    std::lock_guard<std::mutex> hold(lock_);
+    CriticalSectionHold hold(lock_);
     method.status = running_ ? DA_STATUS_ALREADY_RUNNING : DA_STATUS_OK;
     running_ = true;
     *pulStatus = method.status;
@@ -121,9 +83,9 @@ HRESULT CTorvelAccess::Start(ULONG* pulStatus) {
 
 HRESULT CTorvelAccess::Stop(ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::Stop";
-    MethodTrace method(kScope, "Stop");
+    MethodTrace method(kScope);
     if (pulStatus == nullptr) return method.hr = E_POINTER;
-    std::lock_guard<std::mutex> hold(lock_);
+    CriticalSectionHold hold(lock_);
     if (!running_) {
         method.status = DA_STATUS_NOT_RUNNING;
         method.hr = S_FALSE;
@@ -139,9 +101,9 @@ HRESULT CTorvelAccess::Stop(ULONG* pulStatus) {
 
 HRESULT CTorvelAccess::Open(ULONG ulDevice, ULONG ulFlags, ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::Open";
-    MethodTrace method(kScope, "Open");
+    MethodTrace method(kScope);
     if (pulStatus == nullptr) return method.hr = E_POINTER;
-    std::lock_guard<std::mutex> hold(lock_);
+    CriticalSectionHold hold(lock_);
     if (ulDevice != 0 || ulFlags != 0) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Open takes no device and no flags.",
               "ulDevice: %u, ulFlags: 0x%X", static_cast<unsigned>(ulDevice), static_cast<unsigned>(ulFlags));
@@ -162,9 +124,9 @@ HRESULT CTorvelAccess::Open(ULONG ulDevice, ULONG ulFlags, ULONG* pulStatus) {
 
 HRESULT CTorvelAccess::Close(ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::Close";
-    MethodTrace method(kScope, "Close");
+    MethodTrace method(kScope);
     if (pulStatus == nullptr) return method.hr = E_POINTER;
-    std::lock_guard<std::mutex> hold(lock_);
+    CriticalSectionHold hold(lock_);
     if (!open_) {
         method.status = DA_STATUS_NOT_OPEN;
         method.hr = S_FALSE;
@@ -204,7 +166,7 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
                                   VARIANT* pvtOutput, ULONG ulOutputSize, VARIANT* pvtBytesReturned,
                                   ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::RawRequest";
-    MethodTrace method(kScope, "RawRequest");
+    MethodTrace method(kScope);
     Trace(TraceLevel::Verbose, kScope, "Internal", "Request", "ulControlCode: 0x%08X, ulOutputSize: %u",
           static_cast<unsigned>(ulControlCode), static_cast<unsigned>(ulOutputSize));
     if (pvtBytesReturned != nullptr) {
@@ -220,7 +182,7 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
         return method.hr = E_POINTER;
     }
 
-    std::lock_guard<std::mutex> hold(lock_);
+    CriticalSectionHold hold(lock_);
     ULONG needed = 0;
     if (!running_) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Accessor has not been started.", "");
@@ -279,9 +241,9 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
 HRESULT CTorvelAccess::Initialize(BSTR featureName, BSTR featureVersion, BSTR contextName,
                                   VARIANT_BOOL* result) {
     static constexpr const char* kScope = "CTorvelAccess::Initialize";
-    MethodTrace method(kScope, "Initialize");
+    MethodTrace method(kScope);
     if (result == nullptr) return method.hr = E_POINTER;
-    std::lock_guard<std::mutex> hold(lock_);
+    CriticalSectionHold hold(lock_);
     featureName_ = Narrow(featureName);
     featureVersion_ = Narrow(featureVersion);
     contextName_ = Narrow(contextName);

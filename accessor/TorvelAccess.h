@@ -13,25 +13,28 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "DriverAccess.h"
 #include "common/assembly/ComponentInit.h"
+#include "common/platform/ComObject.h"
 #include "common/platform/ComWrappers.h"
+#include "common/platform/CriticalSection.h"
 
-class CTorvelAccess final : public IDriverAccessRaw, public IDriverServices, public IComponentInit {
+class CTorvelAccess : public IDriverAccessRaw,
+                      public IDriverServices,
+                      public IComponentInit,
+                      public ComObjectRoot {
 public:
     // A new object with the interface `iid` in *ppv.
-    static HRESULT Create(IUnknown* outer, REFIID iid, void** ppv);
+    static HRESULT Create(IUnknown* outer, REFIID iid, void** ppv) {
+        return ComInstance<CTorvelAccess>::Create(outer, iid, ppv);
+    }
 
-    // IUnknown
+    // IUnknown; AddRef and Release come with ComInstance.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     // IDriverAccessRaw
     HRESULT STDMETHODCALLTYPE RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG ulInputSize,
@@ -48,18 +51,20 @@ public:
     HRESULT STDMETHODCALLTYPE Initialize(BSTR featureName, BSTR featureVersion, BSTR contextName,
                                          VARIANT_BOOL* result) override;
 
-private:
+protected:
     CTorvelAccess();
     ~CTorvelAccess();
+    // Aggregates the free-threaded marshaler.
+    HRESULT FinalConstruct();
 
+private:
     // Reads the table unless this session has it; call with lock_ held.
     HRESULT EnsureTable();
     // Writes the byte-array answer into *pvtOutput.
     static HRESULT Answer(const uint8_t* bytes, ULONG count, VARIANT* pvtOutput);
 
-    std::atomic<ULONG> refs_{1};
     ComPtr<IUnknown> marshaler_; // free-threaded marshaler, inner object
-    std::mutex lock_;
+    CriticalSection lock_;
     bool running_ = false;
     bool open_ = false;
     bool haveTable_ = false;

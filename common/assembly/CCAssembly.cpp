@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/platform/Module.h"
 #include "common/trace/Trace.h"
 
 namespace {
@@ -18,27 +19,12 @@ const char kFeatureDetails[] = "szFeatureName: %s szFeatureVersion: %s szContext
 const char* OrEmpty(const char* s) {
     return s ? s : "";
 }
-
-// Anchor for the memory query: any address inside this module's code.
-void ModuleAnchor() {}
 } // namespace
-
-class CCAssembly::Lock {
-public:
-    explicit Lock(CRITICAL_SECTION& section) : m_section(section) { EnterCriticalSection(&m_section); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-    ~Lock() { LeaveCriticalSection(&m_section); }
-
-private:
-    CRITICAL_SECTION& m_section;
-};
 
 CCAssembly::CCAssembly() {
     static const char kScope[] = "CCAssembly::CCAssembly";
     static const char kText[] = "An instance of CCAssembly has been constructed";
     Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
-    InitializeCriticalSection(&m_lock);
     Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "");
 }
 
@@ -47,7 +33,6 @@ CCAssembly::~CCAssembly() {
     static const char kText[] = "An instance of CCAssembly has been destructed";
     Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
     m_mutex.Reset(); // closed, not released: a thread still owning it abandons it
-    DeleteCriticalSection(&m_lock);
     Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "");
 }
 
@@ -55,10 +40,7 @@ HMODULE CCAssembly::GetModuleHandleRaw() {
     static const char kScope[] = "CCAssembly::GetModuleHandleRaw";
     static const char kText[] = "Method GetModuleHandleRaw has been called";
     Trace(TraceLevel::InfoCC, kScope, kEnter, kText, "");
-    MEMORY_BASIC_INFORMATION info{};
-    HMODULE module = nullptr;
-    if (VirtualQuery(reinterpret_cast<const void*>(&ModuleAnchor), &info, sizeof info) != 0)
-        module = static_cast<HMODULE>(info.AllocationBase);
+    const HMODULE module = ThisModule();
     Trace(TraceLevel::InfoCC, kScope, kLeave, kText, "hReturn: 0x%08X",
           static_cast<unsigned>(reinterpret_cast<uintptr_t>(module)));
     return module;
@@ -220,7 +202,7 @@ bool CCAssembly::Initialize(const char* szFeatureName, const char* szFeatureVers
           OrEmpty(szFeatureVersion), OrEmpty(szContextName));
     bool result = false;
     {
-        Lock hold(m_lock);
+        CriticalSectionHold hold(m_lock);
         if (!InitializeCommon()) {
             Trace(TraceLevel::Error, kScope, kInternal, "InitializeCommon failed", "");
         } else if (!InitializeFeature(szFeatureName, szFeatureVersion, szContextName)) {
@@ -241,14 +223,14 @@ bool CCAssembly::DllInitialize(const char* szFeatureName, const char* szFeatureV
           OrEmpty(szFeatureVersion), OrEmpty(szContextName));
     bool result;
     {
-        Lock hold(m_lock);
+        CriticalSectionHold hold(m_lock);
         result = InitializeCommon();
     }
     if (result) {
         // Taken outside the lock: a thread waiting here must not block others'
         // initialisation. Its outcome does not decide the result.
         CriticalEnter();
-        Lock hold(m_lock);
+        CriticalSectionHold hold(m_lock);
         result = InitializeFeature(szFeatureName, szFeatureVersion, szContextName);
         if (!result) Trace(TraceLevel::Error, kScope, kInternal, "Initialize Feature failed", "");
     }

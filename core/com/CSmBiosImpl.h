@@ -12,28 +12,33 @@
 #include "common/assembly/CCAssembly.h"
 #include "common/assembly/CCComponentT.h"
 #include "common/conversion/CCCriticalSection.h"
+#include "common/platform/ComObject.h"
 #include "common/platform/ComWrappers.h"
 #include "core/SmBiosTable.h"
 #include "core/TypeDispatcher.h"
 
+class MethodScope;
+
 // Interfaces, in the order QueryInterface answers them: ISmBios (also
 // IUnknown), IComponentInit, ISmBiosImpl, IDispatch (answered by
-// ISmBiosImpl), IProvideClassInfo. The reference count is interlocked; the
-// query methods take no lock, so one object must not be queried from several
-// threads at once. Only Initialize is serialised.
+// ISmBiosImpl), IProvideClassInfo. The objects are ComInstance<CSmBiosImpl>
+// (interlocked reference count); the query methods take no lock, so one
+// object must not be queried from several threads at once. Only Initialize
+// is serialised.
 class CSmBiosImpl : public ISmBios,
                     public CCComponentT<CCAssembly>,
                     public ISmBiosImpl,
-                    public IProvideClassInfo {
+                    public IProvideClassInfo,
+                    public ComObjectRoot {
 public:
     // Creates an object (FinalConstruct run) and asks it for `iid`; the
     // class object's CreateInstance. Aggregation is not supported.
-    static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object);
+    static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) {
+        return ComInstance<CSmBiosImpl>::Create(outer, iid, object);
+    }
 
-    // IUnknown
+    // IUnknown; AddRef and Release come with ComInstance.
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IDispatch, through the type library
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -65,28 +70,27 @@ public:
     // driver-access component. Only tests call this.
     void AttachTableForTesting(const uint8_t* table, uint32_t size);
 
-private:
+protected:
     CSmBiosImpl();
-    ~CSmBiosImpl();
     HRESULT FinalConstruct();
     void FinalRelease();
 
-    // The guard of every query: false (RetVal 1 written) before Initialize.
-    bool PassGuard(const char* scope, const char* leaveText, const char* leaveDetails, ULONG* pulReturnValue);
+private:
+    // The guard of every query: false (RetVal 1 written, the Leave record
+    // set) before Initialize.
+    bool PassGuard(MethodScope& method, ULONG* pulReturnValue);
     // EnumAllInstances and FindInstanceByHandle after their lookup.
-    HRESULT DecodeFound(bool found, CCSmBiosItem& item, const char* scope, const char* leaveText,
-                        VARIANT* pvAttributeNames, VARIANT* pvAttributeValues, ULONG* pulReturnValue);
-    // Initialize once `lock` is held; every exit leaves the lock first. A
-    // conversion failure throws with the lock still held.
+    HRESULT DecodeFound(MethodScope& method, bool found, CCSmBiosItem& item, VARIANT* pvAttributeNames,
+                        VARIANT* pvAttributeValues, ULONG* pulReturnValue);
+    // Initialize once `lock` is held; every exit leaves the lock before its
+    // Leave record. A conversion failure throws with the lock still held.
     class InitLockHold;
-    HRESULT Acquire(InitLockHold& lock);
+    HRESULT Acquire(MethodScope& method, InitLockHold& lock);
 
-    volatile LONG m_refs = 0;
     LONG m_initialized = 0;
     LONG m_enumStarted = 0;
     uint8_t m_enumType = 0xFF;
-    CSmBiosTable m_table;
-    uint8_t* m_rawBuffer = nullptr;
+    CSmBiosTable m_table; // owns the raw table once Initialize succeeded
     ComPtr<IDriverAccessRaw> m_driverAccess;
     ComPtr<IDriverServices> m_driverServices;
     CCCriticalSection m_initLock;

@@ -6,11 +6,10 @@
 
 #include "common/conversion/CCStringConversion.h"
 #include "common/conversion/CCVariantConversion.h"
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 namespace {
 constexpr const char* kInitScope = "CSmBiosImpl::Initialize";
-constexpr const char* kInitLeave = "Method Initialize has been left.";
 constexpr DWORD kClassContext =
     CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER; // 0x17
 
@@ -54,8 +53,8 @@ private:
 
 } // namespace
 
-// Holds the lock from construction until Release or destruction, so that
-// every exit leaves it before writing its Leave record.
+// Holds the lock from construction until Release or destruction. Declared
+// after the method scope, it is left before the Leave record is written.
 class CSmBiosImpl::InitLockHold {
 public:
     explicit InitLockHold(CCCriticalSection& lock) : lock_(lock) { lock_.Enter(); }
@@ -74,53 +73,48 @@ private:
 
 STDMETHODIMP CSmBiosImpl::ComponentInitialize(BSTR sFeatureName, BSTR sFeatureVersion, BSTR sContextName,
                                               VARIANT_BOOL* pRetVal) {
-    static const char* const kScope = "CSmBiosImpl::ComponentInitialize";
     AnsiArg feature(sFeatureName), version(sFeatureVersion), context(sContextName);
-    Trace(TraceLevel::Info, kScope, "Enter", "Method ComponentInitialize has been entered.",
-          "sFeatureName: %s, sFeatureVersion: %s, sContextName: %s", feature.Get(), version.Get(),
-          context.Get());
+    MethodScope method("CSmBiosImpl::ComponentInitialize", TraceLevel::Info,
+                       "sFeatureName: %s, sFeatureVersion: %s, sContextName: %s", feature.Get(),
+                       version.Get(), context.Get());
     const bool ok = m_assembly.Initialize(feature.Get(), version.Get(), context.Get());
     if (pRetVal != nullptr) *pRetVal = ok ? 1 : 0; // 1, not VARIANT_TRUE
-    Trace(TraceLevel::Info, kScope, "Leave", "Method ComponentInitialize has been left.", "");
     return S_OK;
 }
 
 STDMETHODIMP CSmBiosImpl::Initialize() {
-    Trace(TraceLevel::Info, kInitScope, "Enter", "Method Initialize has been entered.", "");
+    MethodScope method(kInitScope);
     InitLockHold lock(m_initLock);
     try {
-        return Acquire(lock);
+        return Acquire(method, lock);
     } catch (const CCComError& error) {
         // An answer of the accessor that cannot be copied or converted. The
         // exception must not cross the COM boundary: the object stays
         // uninitialised and the next call starts over. The half-filled
-        // buffer goes before the lock does, or a waiting caller would take
-        // it for an acquired table.
-        delete[] m_rawBuffer;
-        m_rawBuffer = nullptr;
+        // buffer went with the unwinding, before the lock goes.
         lock.Release();
         Trace(TraceLevel::Error, kInitScope, "Internal",
               "FAIL: The answer of the accessor could not be converted.", "hr: 0x%08X",
               static_cast<unsigned>(error.Error()));
-        Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave, "hRes: 0x%X",
-              static_cast<unsigned>(error.Error()));
+        method.Leave("hRes: 0x%X", error.Error());
         return error.Error();
     }
 }
 
-HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
-    auto fail = [&](HRESULT hr, const char* message, unsigned leaveLevel, const char* leaveText,
-                    const char* leaveDetails, unsigned detailsValue) {
+HRESULT CSmBiosImpl::Acquire(MethodScope& method, InitLockHold& lock) {
+    // A failed step leaves the lock, writes its message and then the Leave
+    // record, before the objects of this call go.
+    auto fail = [&](HRESULT hr, const char* message, unsigned leaveLevel, const char* leaveDetails,
+                    unsigned detailsValue = 0) {
         lock.Release();
         Trace(TraceLevel::Error, kInitScope, "Internal", message, "");
-        Trace(leaveLevel, kInitScope, "Leave", leaveText, leaveDetails, detailsValue);
+        method.Leave(leaveLevel, leaveDetails, detailsValue);
+        method.WriteLeave();
         return hr;
     };
 
-    if (m_rawBuffer != nullptr) {
-        lock.Release();
-        Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave,
-              "We have already SmBios Data - return S_OK.");
+    if (m_table.Buffer() != nullptr) {
+        method.Leave("We have already SmBios Data - return S_OK.");
         return S_OK;
     }
 
@@ -143,24 +137,22 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
                   "");
     }
     if (!m_driverAccess || !m_driverServices)
-        return fail(E_FAIL, "FAIL: Could not get required interfaces.", TraceLevel::Info, kInitLeave,
-                    "E_FAIL", 0);
+        return fail(E_FAIL, "FAIL: Could not get required interfaces.", TraceLevel::Info, "E_FAIL");
 
     ULONG status = 0;
     HRESULT hr = m_driverServices->Start(&status);
     if (FAILED(hr))
-        return fail(hr, "FAIL: Start of accessor/driver failed.", TraceLevel::Info, kInitLeave, "hRes: 0x%X",
-                    static_cast<unsigned>(hr));
+        return fail(hr, "FAIL: Start of accessor/driver failed.", TraceLevel::Info, "hRes: 0x%X", hr);
     const bool startedHere = status == 0;
 
     status = 0;
     hr = m_driverServices->Open(0, 0, &status);
-    if (FAILED(hr))
-        return fail(hr, "FAIL: Open of accessor/driver failed.", TraceLevel::Info, "", "hRes: 0x%X",
-                    static_cast<unsigned>(hr));
+    if (FAILED(hr)) {
+        method.OmitLeaveText(); // this exit's record has none
+        return fail(hr, "FAIL: Open of accessor/driver failed.", TraceLevel::Info, "hRes: 0x%X", hr);
+    }
     if (status != 0)
-        return fail(E_FAIL, "FAIL: Open of accessor/driver failed.", TraceLevel::Verbose, kInitLeave,
-                    "hRes = E_FAIL", 0);
+        return fail(E_FAIL, "FAIL: Open of accessor/driver failed.", TraceLevel::Verbose, "hRes = E_FAIL");
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Open Driver succeeded", "");
 
     // The size request: a byte array whose first four bytes are the size.
@@ -175,7 +167,7 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
         SUCCEEDED(VariantChangeType(count.Get(), bytesReturned.Get(), 0, VT_UI4)) && count->ulVal == 4;
     if (FAILED(hr) || !countIsFour || status != 0)
         return fail(FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios size failed.", TraceLevel::Verbose,
-                    kInitLeave, "hRes: E_FAIL", 0);
+                    "hRes: E_FAIL");
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Getting SMBios size succeeded", "");
 
     uint32_t size = 0;
@@ -191,17 +183,17 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "SMBios size", "%d", static_cast<int>(size));
     if (size == 0)
         return fail(E_FAIL, "FAIL: Block Size of SmBios Data is 0. Return E_FAIL.", TraceLevel::Info,
-                    kInitLeave, "E_FAIL", 0);
+                    "E_FAIL");
 
     // The data request, with an output of `size` zero bytes.
     bytesReturned.Put()->vt = VT_UI4;
     output.Put();
-    m_rawBuffer = new (std::nothrow) uint8_t[size]();
-    if (m_rawBuffer == nullptr)
-        return fail(E_OUTOFMEMORY, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose, kInitLeave,
-                    "hRes: 0x%X", static_cast<unsigned>(E_OUTOFMEMORY));
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size]());
+    if (buffer == nullptr)
+        return fail(E_OUTOFMEMORY, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose, "hRes: 0x%X",
+                    E_OUTOFMEMORY);
     {
-        CCVariantConversion<unsigned char> request(m_rawBuffer, size);
+        CCVariantConversion<unsigned char> request(buffer.get(), size);
         request.GetVariant(output.Get());
     }
     status = 0;
@@ -209,12 +201,9 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
                                     bytesReturned.Get(), &status);
     const bool countIsSize =
         SUCCEEDED(VariantChangeType(count.Put(), bytesReturned.Get(), 0, VT_UI4)) && count->ulVal == size;
-    if (FAILED(hr) || !countIsSize || status != 0) {
-        delete[] m_rawBuffer;
-        m_rawBuffer = nullptr;
+    if (FAILED(hr) || !countIsSize || status != 0)
         return fail(FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose,
-                    kInitLeave, "hRes: 0x%X", static_cast<unsigned>(hr));
-    }
+                    "hRes: 0x%X", hr);
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Getting SMBios data succeeded", "");
     bytesReturned.Put();
     {
@@ -224,19 +213,16 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
         const unsigned char* bytes = answer.GetBufferPointer(&n);
         if (n != size || n == 0 || bytes == nullptr) {
             output.Put();
-            delete[] m_rawBuffer;
-            m_rawBuffer = nullptr;
-            return fail(E_FAIL, "FAIL: Invalid Buffer. Returning E_FAIL.", TraceLevel::Info, kInitLeave,
-                        "E_FAIL", 0);
+            return fail(E_FAIL, "FAIL: Invalid Buffer. Returning E_FAIL.", TraceLevel::Info, "E_FAIL");
         }
-        std::memcpy(m_rawBuffer, bytes, size);
+        std::memcpy(buffer.get(), bytes, size);
     }
 
     m_driverServices->Close(&status);
     if (startedHere) m_driverServices->Stop(&status);
 
     HRESULT result = S_OK;
-    if (m_table.Attach(m_rawBuffer, size)) {
+    if (m_table.Attach(std::move(buffer), size)) {
         m_initialized = 1;
         Trace(TraceLevel::Verbose, kInitScope, "Internal", "Attached successfully to SMBios data block", "");
     } else {
@@ -245,7 +231,6 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock) {
         result = E_FAIL;
     }
     output.Put();
-    lock.Release();
-    Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave, "hRes: 0x%X", static_cast<unsigned>(result));
+    method.Leave("hRes: 0x%X", result);
     return result;
 }
