@@ -90,11 +90,8 @@ HRESULT CTorvelAccess::Stop(ULONG* pulStatus) {
         method.status = DA_STATUS_NOT_RUNNING;
         method.hr = S_FALSE;
     }
-    running_ = false;
-    open_ = false;
-    haveTable_ = false;
-    table_.clear();
-    table_.shrink_to_fit();
+    running_ = open_ = false;
+    ForgetTable();
     *pulStatus = method.status;
     return method.hr;
 }
@@ -115,8 +112,7 @@ HRESULT CTorvelAccess::Open(ULONG ulDevice, ULONG ulFlags, ULONG* pulStatus) {
         method.hr = kNotRunning;
     } else {
         open_ = true;
-        haveTable_ = false;
-        table_.clear();
+        ForgetTable();
     }
     *pulStatus = method.status;
     return method.hr;
@@ -132,11 +128,15 @@ HRESULT CTorvelAccess::Close(ULONG* pulStatus) {
         method.hr = S_FALSE;
     }
     open_ = false;
+    ForgetTable();
+    *pulStatus = method.status;
+    return method.hr;
+}
+
+void CTorvelAccess::ForgetTable() {
     haveTable_ = false;
     table_.clear();
     table_.shrink_to_fit();
-    *pulStatus = method.status;
-    return method.hr;
 }
 
 HRESULT CTorvelAccess::EnsureTable() {

@@ -26,12 +26,9 @@
 class CTorvelAccess : public IDriverAccessRaw,
                       public IDriverServices,
                       public IComponentInit,
-                      public ComObjectRoot {
+                      public ComObjectRoot<CTorvelAccess> {
 public:
-    // A new object with the interface `iid` in *ppv.
-    static HRESULT Create(IUnknown* outer, REFIID iid, void** ppv) {
-        return ComInstance<CTorvelAccess>::Create(outer, iid, ppv);
-    }
+    static HRESULT Create(IUnknown* outer, REFIID iid, void** ppv) { return CreateInstance(outer, iid, ppv); }
 
     // IUnknown; AddRef and Release come with ComInstance.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override;
@@ -60,6 +57,8 @@ protected:
 private:
     // Reads the table unless this session has it; call with lock_ held.
     HRESULT EnsureTable();
+    // Drops the table this session has read; call with lock_ held.
+    void ForgetTable();
     // Writes the byte-array answer into *pvtOutput.
     static HRESULT Answer(const uint8_t* bytes, ULONG count, VARIANT* pvtOutput);
 

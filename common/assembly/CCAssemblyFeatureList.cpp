@@ -10,7 +10,7 @@
 
 #include "common/trace/CCVireoTrace.h"
 #include "common/conversion/CCStringConversion.h"
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 namespace {
 // Declared by the SDK headers but missing from MinGW's libuuid.
@@ -80,13 +80,12 @@ bool SelectSingle(IXMLDOMNode* context, const char* query, ComPtr<IXMLDOMNode>& 
 } // namespace
 
 bool CCAssembly::InitializeFeatureList() {
-    static const char kText[] = "Method InitializeFeatureList has been called";
-    Trace(TraceLevel::InfoCC, kScope, "Enter", kText, "");
+    MethodScope method(kScope, MethodScope::Called{});
     char fileName[kAssemblyStringSize];
     std::snprintf(fileName, sizeof fileName, "%s\\%s_%s.xml", m_szDependencyTablesPath, m_szFeatureName,
                   m_szFeatureVersion);
     const bool result = ReadDependencyTable(fileName);
-    Trace(TraceLevel::InfoCC, kScope, "Leave", kText, "bReturn: %d", result ? 1 : 0);
+    method.Leave("bReturn: %d", result);
     return result;
 }
 

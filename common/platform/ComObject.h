@@ -1,9 +1,9 @@
 // The IUnknown part of the COM objects of both servers, their class object
 // and the class-object exports. A class derives from its interfaces and from
 // ComObjectRoot, answers QueryInterface itself and leaves AddRef and Release
-// to ComInstance<T>, the type that is actually created:
+// to ComInstance<T>, the type that CreateInstance makes:
 //
-//   class CThing : public IThing, public ComObjectRoot {
+//   class CThing : public IThing, public ComObjectRoot<CThing> {
 //   public:
 //       STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override;
 //   protected:
@@ -21,8 +21,16 @@
 
 #include "common/platform/Module.h"
 
+template <class T> class ComInstance;
+
 // The hooks ComInstance<T> calls; a class declares its own where it needs them.
-class ComObjectRoot {
+template <class T> class ComObjectRoot {
+public:
+    // A new object with the interface `iid` in *ppv; no aggregation.
+    static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** ppv) {
+        return ComInstance<T>::Create(outer, iid, ppv);
+    }
+
 protected:
     // Runs once the new object holds a reference; a failure discards it.
     HRESULT FinalConstruct() { return S_OK; }
@@ -34,7 +42,6 @@ protected:
 // counts in the module lock.
 template <class T> class ComInstance final : public T {
 public:
-    // A new object with the interface `iid` in *ppv; no aggregation.
     static HRESULT Create(IUnknown* outer, REFIID iid, void** ppv) {
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
@@ -88,7 +95,7 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
     STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs_)); }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** ppv) override {
-        return ComInstance<T>::Create(outer, iid, ppv);
+        return T::CreateInstance(outer, iid, ppv);
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         if (lock)

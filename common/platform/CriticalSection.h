@@ -8,12 +8,12 @@
 
 class CriticalSection {
 public:
-    CriticalSection() = default;
-    CriticalSection(const CriticalSection&) = delete;
-    CriticalSection& operator=(const CriticalSection&) = delete;
+    CriticalSection() : ready_(InitializeCriticalSectionAndSpinCount(&section_, 0) != FALSE) {}
     ~CriticalSection() {
         if (ready_) DeleteCriticalSection(&section_);
     }
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
 
     bool Ready() const { return ready_; }
     void Enter() { EnterCriticalSection(&section_); }
@@ -27,7 +27,7 @@ public:
 
 private:
     CRITICAL_SECTION section_;
-    bool ready_ = InitializeCriticalSectionAndSpinCount(&section_, 0) != FALSE;
+    bool ready_;
 };
 
 // Holds a section for the rest of the scope.

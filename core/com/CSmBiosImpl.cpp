@@ -146,31 +146,31 @@ STDMETHODIMP CSmBiosImpl::GetClassInfo(ITypeInfo** info) {
 
 // ---- queries -------------------------------------------------------------------
 
-bool CSmBiosImpl::PassGuard(MethodScope& method, ULONG* pulReturnValue) {
+template <class... Outputs>
+HRESULT CSmBiosImpl::Admit(MethodScope& method, ULONG* pulReturnValue, Outputs*... outputs) {
+    if (pulReturnValue == nullptr || ((outputs == nullptr) || ...)) {
+        method.Dismiss();
+        return E_POINTER;
+    }
     if (m_initialized == 0) {
         Trace(TraceLevel::Error, method.Scope(), "Internal",
               "FAIL: Initialize was not called - you have to call initialize first. Aborting.", "");
         method.Leave(TraceLevel::Verbose, "hRes = E_FAIL, RetVal: 1");
         *pulReturnValue = RetVal::NotInitialized;
-        return false;
+        return E_FAIL;
     }
     Trace(TraceLevel::Verbose, method.Scope(), "Internal",
           "Initialize had been called - we can safely continue.", "");
-    return true;
+    return S_OK;
 }
 
 STDMETHODIMP CSmBiosImpl::GetAllInstancesOfType(unsigned char bType, VARIANT* pvAttributeNames,
                                                 VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
     MethodScope method("CSmBiosImpl::GetAllInstancesOfType", TraceLevel::Info, "bType: %d", bType);
-    if (pulReturnValue == nullptr || pvAttributeNames == nullptr || pvAttributeValues == nullptr) {
-        method.Dismiss();
-        return E_POINTER;
+    if (const HRESULT hr = Admit(method, pulReturnValue, pvAttributeNames, pvAttributeValues); hr != S_OK) {
+        if (hr == E_FAIL) method.Leave(TraceLevel::Verbose, "hRes = E_FAIL, RetVal = 1"); // its own spelling
+        return hr;
     }
-    if (!PassGuard(method, pulReturnValue)) {
-        method.Leave(TraceLevel::Verbose, "hRes = E_FAIL, RetVal = 1"); // this method's own spelling
-        return E_FAIL;
-    }
-
     NestedOutputs out(pvAttributeNames, pvAttributeValues);
     const DispatchResult r = m_dispatcher.DispatchMultiInstance(bType, out);
     if (r.hr >= 0) {
@@ -189,19 +189,14 @@ STDMETHODIMP CSmBiosImpl::GetAllInstancesOfType(unsigned char bType, VARIANT* pv
 STDMETHODIMP CSmBiosImpl::GetFirstInstanceOfType(unsigned char bType, VARIANT* pvAttributeNames,
                                                  VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
     MethodScope method("CSmBiosImpl::GetFirstInstanceOfType", TraceLevel::Info, "bType: %d", bType);
-    if (pulReturnValue == nullptr || pvAttributeNames == nullptr || pvAttributeValues == nullptr) {
-        method.Dismiss();
-        return E_POINTER;
-    }
-    if (!PassGuard(method, pulReturnValue)) return E_FAIL;
-
+    if (const HRESULT hr = Admit(method, pulReturnValue, pvAttributeNames, pvAttributeValues); hr != S_OK)
+        return hr;
     DirectOutputs out(pvAttributeNames, pvAttributeValues);
     const DispatchResult r = m_dispatcher.DispatchSingleInstance(bType, out);
+    *pulReturnValue = r.retVal;
     if (r.hr >= 0) {
-        *pulReturnValue = RetVal::Success;
         method.Leave("RetVal: 0, hRes: 0x%X", r.hr);
     } else {
-        *pulReturnValue = r.retVal;
         Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: Call to DispatchSingleInstance failed.",
               "");
         method.Leave("hRes: 0x%X, RetVal: %d", r.hr, r.retVal);
@@ -211,11 +206,7 @@ STDMETHODIMP CSmBiosImpl::GetFirstInstanceOfType(unsigned char bType, VARIANT* p
 
 STDMETHODIMP CSmBiosImpl::StartTypeInstanceEnum(unsigned char bType, ULONG* pulReturnValue) {
     MethodScope method("CSmBiosImpl::StartTypeInstanceEnum", TraceLevel::Info, "bType: %d", bType);
-    if (pulReturnValue == nullptr) {
-        method.Dismiss();
-        return E_POINTER;
-    }
-    if (!PassGuard(method, pulReturnValue)) return E_FAIL;
+    if (const HRESULT hr = Admit(method, pulReturnValue); hr != S_OK) return hr;
     m_table.StartTypeEnum(bType);
     m_enumStarted = 1;
     m_enumType = bType;
@@ -227,11 +218,8 @@ STDMETHODIMP CSmBiosImpl::StartTypeInstanceEnum(unsigned char bType, ULONG* pulR
 STDMETHODIMP CSmBiosImpl::GetNextTypeInstance(VARIANT* pvAttributeNames, VARIANT* pvAttributeValues,
                                               ULONG* pulReturnValue) {
     MethodScope method("CSmBiosImpl::GetNextTypeInstance");
-    if (pulReturnValue == nullptr || pvAttributeNames == nullptr || pvAttributeValues == nullptr) {
-        method.Dismiss();
-        return E_POINTER;
-    }
-    if (!PassGuard(method, pulReturnValue)) return E_FAIL;
+    if (const HRESULT hr = Admit(method, pulReturnValue, pvAttributeNames, pvAttributeValues); hr != S_OK)
+        return hr;
     if (m_enumStarted == 0) {
         Trace(TraceLevel::Error, method.Scope(), "Internal",
               "FAIL: GetNextTypeInstance was not called - you have to call GetNextTypeInstance first. "
@@ -253,10 +241,13 @@ STDMETHODIMP CSmBiosImpl::GetNextTypeInstance(VARIANT* pvAttributeNames, VARIANT
     return r.hr;
 }
 
-HRESULT CSmBiosImpl::DecodeFound(MethodScope& method, bool found, CCSmBiosItem& item,
-                                 VARIANT* pvAttributeNames, VARIANT* pvAttributeValues,
-                                 ULONG* pulReturnValue) {
-    if (!found) {
+template <class Find>
+HRESULT CSmBiosImpl::DecodeFound(MethodScope& method, Find find, VARIANT* pvAttributeNames,
+                                 VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
+    if (const HRESULT hr = Admit(method, pulReturnValue, pvAttributeNames, pvAttributeValues); hr != S_OK)
+        return hr;
+    CCSmBiosItem item;
+    if (!find(item)) {
         Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: No instance with that index found.", "");
         method.Leave("hRes: E_FAIL, RetVal: 3");
         *pulReturnValue = RetVal::NotFound;
@@ -281,27 +272,15 @@ HRESULT CSmBiosImpl::DecodeFound(MethodScope& method, bool found, CCSmBiosItem& 
 STDMETHODIMP CSmBiosImpl::EnumAllInstances(UINT uiIndex, VARIANT* pvAttributeNames,
                                            VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
     MethodScope method("CSmBiosImpl::EnumAllInstances", TraceLevel::Info, "uiIndex: %d", uiIndex);
-    if (pulReturnValue == nullptr || pvAttributeNames == nullptr || pvAttributeValues == nullptr) {
-        method.Dismiss();
-        return E_POINTER;
-    }
-    if (!PassGuard(method, pulReturnValue)) return E_FAIL;
-    CCSmBiosItem item;
-    const bool found = m_table.GetByIndex(uiIndex, item);
-    return DecodeFound(method, found, item, pvAttributeNames, pvAttributeValues, pulReturnValue);
+    auto byIndex = [&](CCSmBiosItem& item) { return m_table.GetByIndex(uiIndex, item); };
+    return DecodeFound(method, byIndex, pvAttributeNames, pvAttributeValues, pulReturnValue);
 }
 
 STDMETHODIMP CSmBiosImpl::FindInstanceByHandle(USHORT usHandle, VARIANT* pvAttributeNames,
                                                VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
     MethodScope method("CSmBiosImpl::FindInstanceByHandle", TraceLevel::Info, "usHandle: %d", usHandle);
-    if (pulReturnValue == nullptr || pvAttributeNames == nullptr || pvAttributeValues == nullptr) {
-        method.Dismiss();
-        return E_POINTER;
-    }
-    if (!PassGuard(method, pulReturnValue)) return E_FAIL;
-    CCSmBiosItem item;
-    const bool found = m_table.GetByHandle(usHandle, item);
-    return DecodeFound(method, found, item, pvAttributeNames, pvAttributeValues, pulReturnValue);
+    auto byHandle = [&](CCSmBiosItem& item) { return m_table.GetByHandle(usHandle, item); };
+    return DecodeFound(method, byHandle, pvAttributeNames, pvAttributeValues, pulReturnValue);
 }
 
 void CSmBiosImpl::AttachTableForTesting(const uint8_t* table, uint32_t size) {

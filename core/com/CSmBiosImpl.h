@@ -21,23 +21,17 @@ class MethodScope;
 
 // Interfaces, in the order QueryInterface answers them: ISmBios (also
 // IUnknown), IComponentInit, ISmBiosImpl, IDispatch (answered by
-// ISmBiosImpl), IProvideClassInfo. The objects are ComInstance<CSmBiosImpl>
-// (interlocked reference count); the query methods take no lock, so one
-// object must not be queried from several threads at once. Only Initialize
-// is serialised.
+// ISmBiosImpl), IProvideClassInfo. The reference count is interlocked; the
+// query methods take no lock, so one object must not be queried from several
+// threads at once. Only Initialize is serialised.
 class CSmBiosImpl : public ISmBios,
                     public CCComponentT<CCAssembly>,
                     public ISmBiosImpl,
                     public IProvideClassInfo,
-                    public ComObjectRoot {
+                    public ComObjectRoot<CSmBiosImpl> {
 public:
-    // Creates an object (FinalConstruct run) and asks it for `iid`; the
-    // class object's CreateInstance. Aggregation is not supported.
-    static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) {
-        return ComInstance<CSmBiosImpl>::Create(outer, iid, object);
-    }
-
-    // IUnknown; AddRef and Release come with ComInstance.
+    // IUnknown; AddRef and Release come with ComInstance, CreateInstance
+    // with ComObjectRoot.
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
 
     // IDispatch, through the type library
@@ -76,12 +70,16 @@ protected:
     void FinalRelease();
 
 private:
-    // The guard of every query: false (RetVal 1 written, the Leave record
-    // set) before Initialize.
-    bool PassGuard(MethodScope& method, ULONG* pulReturnValue);
-    // EnumAllInstances and FindInstanceByHandle after their lookup.
-    HRESULT DecodeFound(MethodScope& method, bool found, CCSmBiosItem& item, VARIANT* pvAttributeNames,
-                        VARIANT* pvAttributeValues, ULONG* pulReturnValue);
+    // What every query checks first: its pointers (E_POINTER, without a
+    // Leave record), then the guard (E_FAIL and RetVal 1 before Initialize).
+    // S_OK lets it go on.
+    template <class... Outputs>
+    HRESULT Admit(MethodScope& method, ULONG* pulReturnValue, Outputs*... outputs);
+    // EnumAllInstances and FindInstanceByHandle: Admit, then the structure
+    // that `find` copies into an item, decoded.
+    template <class Find>
+    HRESULT DecodeFound(MethodScope& method, Find find, VARIANT* pvAttributeNames, VARIANT* pvAttributeValues,
+                        ULONG* pulReturnValue);
     // Initialize once `lock` is held; every exit leaves the lock before its
     // Leave record. A conversion failure throws with the lock still held.
     class InitLockHold;
