@@ -82,18 +82,7 @@ HRESULT CTorvelAccess::Start(ULONG* pulStatus) {
 }
 
 HRESULT CTorvelAccess::Stop(ULONG* pulStatus) {
-    static constexpr const char* kScope = "CTorvelAccess::Stop";
-    MethodTrace method(kScope);
-    if (pulStatus == nullptr) return method.hr = E_POINTER;
-    CriticalSectionHold hold(lock_);
-    if (!running_) {
-        method.status = DA_STATUS_NOT_RUNNING;
-        method.hr = S_FALSE;
-    }
-    running_ = open_ = false;
-    ForgetTable();
-    *pulStatus = method.status;
-    return method.hr;
+    return End("CTorvelAccess::Stop", running_, DA_STATUS_NOT_RUNNING, pulStatus);
 }
 
 HRESULT CTorvelAccess::Open(ULONG ulDevice, ULONG ulFlags, ULONG* pulStatus) {
@@ -119,15 +108,18 @@ HRESULT CTorvelAccess::Open(ULONG ulDevice, ULONG ulFlags, ULONG* pulStatus) {
 }
 
 HRESULT CTorvelAccess::Close(ULONG* pulStatus) {
-    static constexpr const char* kScope = "CTorvelAccess::Close";
-    MethodTrace method(kScope);
+    return End("CTorvelAccess::Close", open_, DA_STATUS_NOT_OPEN, pulStatus);
+}
+
+HRESULT CTorvelAccess::End(const char* scope, bool& on, ULONG notOn, ULONG* pulStatus) {
+    MethodTrace method(scope);
     if (pulStatus == nullptr) return method.hr = E_POINTER;
     CriticalSectionHold hold(lock_);
-    if (!open_) {
-        method.status = DA_STATUS_NOT_OPEN;
+    if (!on) {
+        method.status = notOn;
         method.hr = S_FALSE;
     }
-    open_ = false;
+    on = open_ = false; // a stopped accessor is closed too
     ForgetTable();
     *pulStatus = method.status;
     return method.hr;

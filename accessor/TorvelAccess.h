@@ -59,6 +59,9 @@ private:
     HRESULT EnsureTable();
     // Drops the table this session has read; call with lock_ held.
     void ForgetTable();
+    // Stop and Close: clear `on` (running_ or open_) and open_ and forget the
+    // table; S_FALSE with the status `notOn` when `on` was not set.
+    HRESULT End(const char* scope, bool& on, ULONG notOn, ULONG* pulStatus);
     // Writes the byte-array answer into *pvtOutput.
     static HRESULT Answer(const uint8_t* bytes, ULONG count, VARIANT* pvtOutput);
 

@@ -19,6 +19,14 @@ const char kFeatureDetails[] = "szFeatureName: %s szFeatureVersion: %s szContext
 const char* OrEmpty(const char* s) {
     return s ? s : "";
 }
+
+// The end of a method made of steps: the record of the step that failed, if
+// one did, and the result in the Leave details.
+bool Outcome(MethodScope& method, const char* failure) {
+    if (failure) Trace(TraceLevel::Error, method.Scope(), kInternal, failure, "");
+    method.Leave("bReturn: %d", failure == nullptr);
+    return failure == nullptr;
+}
 } // namespace
 
 CCAssembly::CCAssembly() {
@@ -146,18 +154,10 @@ bool CCAssembly::InitializeDependencyTablesPath() {
 
 bool CCAssembly::InitializeCommon() {
     MethodScope method("CCAssembly::InitializeCommon", MethodScope::Called{});
-    bool result = false;
-    if (!InitializeFileNames()) {
-        Trace(TraceLevel::Error, method.Scope(), kInternal, "InitializeFileNames failed", "");
-    } else if (!InitializeFileVersion()) {
-        Trace(TraceLevel::Error, method.Scope(), kInternal, "InitializeFileVersion failed", "");
-    } else if (!InitializeDependencyTablesPath()) {
-        Trace(TraceLevel::Error, method.Scope(), kInternal, "InitializeDependencyTablesPath failed", "");
-    } else {
-        result = true;
-    }
-    method.Leave("bReturn: %d", result);
-    return result;
+    return Outcome(method, !InitializeFileNames()              ? "InitializeFileNames failed"
+                           : !InitializeFileVersion()          ? "InitializeFileVersion failed"
+                           : !InitializeDependencyTablesPath() ? "InitializeDependencyTablesPath failed"
+                                                               : nullptr);
 }
 
 bool CCAssembly::InitializeFeature(const char* szFeatureName, const char* szFeatureVersion,
@@ -167,33 +167,20 @@ bool CCAssembly::InitializeFeature(const char* szFeatureName, const char* szFeat
     AssemblyCopyString(m_szFeatureName, szFeatureName);
     AssemblyCopyString(m_szFeatureVersion, szFeatureVersion);
     AssemblyCopyString(m_szContextName, szContextName);
-    const bool result = InitializeFeatureList();
-    if (result) {
-        m_bInitialized = true;
-    } else {
-        Trace(TraceLevel::Error, method.Scope(), kInternal, "InitializeFeatureList failed", "");
-    }
-    method.Leave("bReturn: %d", result);
-    return result;
+    if (!InitializeFeatureList()) return Outcome(method, "InitializeFeatureList failed");
+    m_bInitialized = true;
+    return Outcome(method, nullptr);
 }
 
 bool CCAssembly::Initialize(const char* szFeatureName, const char* szFeatureVersion,
                             const char* szContextName) {
     MethodScope method("CCAssembly::Initialize", MethodScope::Called{}, kFeatureDetails,
                        OrEmpty(szFeatureName), OrEmpty(szFeatureVersion), OrEmpty(szContextName));
-    bool result = false;
-    {
-        CriticalSectionHold hold(m_lock);
-        if (!InitializeCommon()) {
-            Trace(TraceLevel::Error, method.Scope(), kInternal, "InitializeCommon failed", "");
-        } else if (!InitializeFeature(szFeatureName, szFeatureVersion, szContextName)) {
-            Trace(TraceLevel::Error, method.Scope(), kInternal, "InitializeFeature failed", "");
-        } else {
-            result = true;
-        }
-    }
-    method.Leave("bReturn: %d", result);
-    return result;
+    CriticalSectionHold hold(m_lock);
+    return Outcome(method, !InitializeCommon() ? "InitializeCommon failed"
+                           : !InitializeFeature(szFeatureName, szFeatureVersion, szContextName)
+                               ? "InitializeFeature failed"
+                               : nullptr);
 }
 
 bool CCAssembly::DllInitialize(const char* szFeatureName, const char* szFeatureVersion,

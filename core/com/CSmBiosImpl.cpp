@@ -65,6 +65,19 @@ private:
     VariantList outerValues_;
 };
 
+// The end of a query that ran a dispatch driver: the driver's RetVal, the
+// Leave details and, when it failed, the record `failure`.
+HRESULT Finish(MethodScope& method, const DispatchResult& r, ULONG* pulReturnValue, const char* failure) {
+    *pulReturnValue = r.retVal;
+    if (r.hr >= 0) {
+        method.Leave("RetVal: 0, hRes: 0x%X", r.hr);
+    } else {
+        Trace(TraceLevel::Error, method.Scope(), "Internal", failure, "");
+        method.Leave("hRes: 0x%X, RetVal: %d", r.hr, r.retVal);
+    }
+    return r.hr;
+}
+
 } // namespace
 
 // ---- lifecycle -------------------------------------------------------------
@@ -173,16 +186,10 @@ STDMETHODIMP CSmBiosImpl::GetAllInstancesOfType(unsigned char bType, VARIANT* pv
     }
     NestedOutputs out(pvAttributeNames, pvAttributeValues);
     const DispatchResult r = m_dispatcher.DispatchMultiInstance(bType, out);
-    if (r.hr >= 0) {
-        out.Finish();
-        *pulReturnValue = RetVal::Success;
-        method.Leave("hRes: 0x%X, RetVal: 0", r.hr);
-    } else {
-        *pulReturnValue = r.retVal;
-        Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: Call to DispatchMultiInstance failed.",
-              "");
-        method.Leave("hRes: 0x%X, RetVal: %d", r.hr, r.retVal);
-    }
+    if (r.hr < 0) return Finish(method, r, pulReturnValue, "FAIL: Call to DispatchMultiInstance failed.");
+    out.Finish();
+    *pulReturnValue = RetVal::Success;
+    method.Leave("hRes: 0x%X, RetVal: 0", r.hr); // this method's own order
     return r.hr;
 }
 
@@ -192,16 +199,8 @@ STDMETHODIMP CSmBiosImpl::GetFirstInstanceOfType(unsigned char bType, VARIANT* p
     if (const HRESULT hr = Admit(method, pulReturnValue, pvAttributeNames, pvAttributeValues); hr != S_OK)
         return hr;
     DirectOutputs out(pvAttributeNames, pvAttributeValues);
-    const DispatchResult r = m_dispatcher.DispatchSingleInstance(bType, out);
-    *pulReturnValue = r.retVal;
-    if (r.hr >= 0) {
-        method.Leave("RetVal: 0, hRes: 0x%X", r.hr);
-    } else {
-        Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: Call to DispatchSingleInstance failed.",
-              "");
-        method.Leave("hRes: 0x%X, RetVal: %d", r.hr, r.retVal);
-    }
-    return r.hr;
+    return Finish(method, m_dispatcher.DispatchSingleInstance(bType, out), pulReturnValue,
+                  "FAIL: Call to DispatchSingleInstance failed.");
 }
 
 STDMETHODIMP CSmBiosImpl::StartTypeInstanceEnum(unsigned char bType, ULONG* pulReturnValue) {
@@ -230,15 +229,8 @@ STDMETHODIMP CSmBiosImpl::GetNextTypeInstance(VARIANT* pvAttributeNames, VARIANT
         return E_FAIL;
     }
     DirectOutputs out(pvAttributeNames, pvAttributeValues);
-    const DispatchResult r = m_dispatcher.DispatchNextInstance(m_enumType, out);
-    *pulReturnValue = r.retVal;
-    if (r.hr >= 0) {
-        method.Leave("RetVal: 0, hRes: 0x%X", r.hr);
-    } else {
-        Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: Error calling DispatchNextInstance.", "");
-        method.Leave("hRes: 0x%X, RetVal: %d", r.hr, r.retVal);
-    }
-    return r.hr;
+    return Finish(method, m_dispatcher.DispatchNextInstance(m_enumType, out), pulReturnValue,
+                  "FAIL: Error calling DispatchNextInstance.");
 }
 
 template <class Find>
