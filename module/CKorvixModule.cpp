@@ -9,13 +9,12 @@ namespace {
 constexpr UINT kAppIdScript = 101;
 constexpr UINT kClassScript = 102;
 
-// The registrar with every variable the scripts use. The module path is
-// read into a buffer of 260 characters: a path that fills it completely may
-// have been cut off, so it fails the set-up.
-HRESULT Prepare(ScriptRegistration& registration) {
-    if (FAILED(registration.Status())) return registration.Status();
-    return registration.ModulePath().size() >= MAX_PATH ? HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)
-                                                        : S_OK;
+// Whether the registrar could be set up. The module path counts as read
+// into a buffer of 260 characters: a path that fills it completely may have
+// been cut off, so it fails the set-up.
+HRESULT Prepare(const ScriptRegistration& registration) {
+    if (registration.ModulePath().size() >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    return registration.Status();
 }
 
 // The variables of both scripts beside those every module gives.
