@@ -199,18 +199,19 @@ private:
 
     // One more decoding, chosen by the structure's bytes: cut short somewhere
     // or at the end of its formatted area, for a fresh decoder of its class
-    // whose copy then ends where the cut does; or copied whole into another
-    // class (decoders do not look at the Type byte, so every class must cope
-    // with every structure).
-    void DecodeVariant(const Expected& e, const CCVSmBiosItem& found) {
+    // whose copy then ends where the cut does; or copied or moved whole into
+    // another class (decoders do not look at the Type byte, so every class
+    // must cope with every structure).
+    void DecodeVariant(const Expected& e, CCVSmBiosItem& found) {
         const uint8_t* s = data_ + e.offset;
         const uint32_t h = Mix(s, e.length);
         const uint32_t cut = h % 3 == 0 ? (h >> 2) % e.length : s[1];
         const bool copy = h % 3 == 2 || cut >= e.length;
         std::unique_ptr<CCVSmBiosItem> decoder = copy ? SomeDecoder(h >> 2) : AnyDecoder(e.type);
-        if (copy) {
-            decoder->CopyFrom(found);
-            FUZZ_CHECK(SameState(*decoder, found));
+        if (copy) { // copied, or moved as the component hands a structure found by handle on
+            fresh_.Load(s, e.length);
+            (h & 4) != 0 ? decoder->MoveFrom(found) : decoder->CopyFrom(found);
+            FUZZ_CHECK(SameState(*decoder, fresh_));
         } else {
             decoder->Load(s, cut);
         }
@@ -302,7 +303,7 @@ private:
     std::vector<uint8_t> types_;   // the types each lookup and driver is asked for
     CSmBiosTable table_;
     size_t next_ = 0, end_ = 0, emitted_ = 0; // what a driver is to hand over, and did
-    CCSmBiosItem fresh_;                      // structure next_ as a load gives it
+    CCSmBiosItem fresh_;                      // a fresh load of the structure compared
 };
 
 } // namespace
