@@ -1,4 +1,5 @@
-// Self-registration of the driver-access component under HKEY_CLASSES_ROOT:
+// Self-registration of the driver-access component under HKEY_CLASSES_ROOT,
+// written by the registration script TorvelAccess.rgs:
 //   CLSID\{AE21CB74-3FF4-4A89-87F8-810D347B57BA}
 //       InprocServer32 = module path, ThreadingModel = "Both"
 //       ProgID = "AcTorvel.TorvelAccess.1"
@@ -13,10 +14,9 @@ namespace TorvelAccessRegistration {
 
 constexpr const wchar_t* kProgId = L"AcTorvel.TorvelAccess";
 constexpr const wchar_t* kVersionedProgId = L"AcTorvel.TorvelAccess.1";
-constexpr const wchar_t* kDescription = L"TorvelAccess Class";
 
-// Writes every key and value, pointing InprocServer32 at `modulePath`.
-HRESULT Register(const wchar_t* modulePath);
+// Writes every key and value, pointing InprocServer32 at this module.
+HRESULT Register();
 // Removes the class key and the ProgID keys that name this class; keys of a
 // ProgID that another class has taken over stay. S_OK also when nothing was
 // registered.

@@ -1,13 +1,12 @@
 #include "TorvelAccess.h"
 
-#include <new>
+#include <cstring>
 
-#include "ModuleState.h"
 #include "TableSource.h"
 #include "common/conversion/CCVariantConversion.h"
 #include "common/platform/ComWrappers.h"
 #include "common/platform/ErrorInfo.h"
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 namespace {
 
@@ -28,27 +27,16 @@ std::string Narrow(BSTR s) {
     return out;
 }
 
-// One call of an interface method: writes the Enter record at construction;
-// when the method returns, the Leave record with the result and status, and
-// then the error information for the caller: `why` (a failure's reason or a
+// The method scope of the accessor's methods, one call of a method of
+// `iid`: the Leave record carries the result and the status, and then the
+// caller gets the error information: `why` (a failure's reason or a
 // success's warning), or none.
-class MethodCall {
+class MethodTrace : public MethodScope {
 public:
-    MethodCall(const char* scope, const char* method, REFIID iid)
-        : scope_(scope), method_(method), iid_(iid) {
-        if (TraceWanted(TraceLevel::Info)) {
-            const std::string text = std::string("Method ") + method_ + " has been entered.";
-            Trace(TraceLevel::Info, scope_, "Enter", text.c_str(), "");
-        }
-    }
-    MethodCall(const MethodCall&) = delete;
-    MethodCall& operator=(const MethodCall&) = delete;
-    ~MethodCall() {
-        if (TraceWanted(TraceLevel::Info)) {
-            const std::string text = std::string("Method ") + method_ + " has been left.";
-            Trace(TraceLevel::Info, scope_, "Leave", text.c_str(), "hRes: 0x%X, status: %u",
-                  static_cast<unsigned>(hr), static_cast<unsigned>(status));
-        }
+    MethodTrace(const char* scope, REFIID iid) : MethodScope(scope), iid_(iid) {}
+    ~MethodTrace() {
+        Leave("hRes: 0x%X, status: %u", hr, status);
+        WriteLeave();
         SetErrorDescription(iid_, kSource, why);
     }
     // Sets the result and its reason; returns the result.
@@ -57,33 +45,23 @@ public:
         why = std::move(reason);
         return hr = result;
     }
+    // A call without the status it must fill in.
+    HRESULT NoStatus() {
+        const char* name = std::strstr(Scope(), "::") + 2;
+        return Fail(E_POINTER, DA_STATUS_INVALID_REQUEST,
+                    std::wstring(name, name + std::strlen(name)) + L" needs a status");
+    }
     HRESULT hr = S_OK;
     ULONG status = DA_STATUS_OK;
     std::wstring why;
 
 private:
-    const char* scope_;
-    const char* method_;
     REFIID iid_;
 };
 
 } // namespace
 
-HRESULT CTorvelAccess::Create(IUnknown* outer, REFIID iid, void** ppv) {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    auto* object = new (std::nothrow) CTorvelAccess();
-    if (object == nullptr) return E_OUTOFMEMORY;
-    // Without the marshaler the object still works within its apartment.
-    CoCreateFreeThreadedMarshaler(static_cast<IDriverAccessRaw*>(object), object->marshaler_.Put());
-    const HRESULT hr = object->QueryInterface(iid, ppv);
-    object->Release();
-    return hr;
-}
-
 CTorvelAccess::CTorvelAccess() {
-    ModuleLock();
     Trace(TraceLevel::Info, "CTorvelAccess::CTorvelAccess", "Enter",
           "An instance of CTorvelAccess has been constructed", "");
 }
@@ -91,7 +69,13 @@ CTorvelAccess::CTorvelAccess() {
 CTorvelAccess::~CTorvelAccess() {
     Trace(TraceLevel::Info, "CTorvelAccess::~CTorvelAccess", "Leave",
           "An instance of CTorvelAccess has been destructed", "");
-    ModuleUnlock();
+}
+
+HRESULT CTorvelAccess::FinalConstruct() {
+    if (!lock_.Ready()) return E_OUTOFMEMORY;
+    // Without the marshaler the object still works within its apartment.
+    CoCreateFreeThreadedMarshaler(static_cast<IDriverAccessRaw*>(this), marshaler_.Put());
+    return S_OK;
 }
 
 HRESULT CTorvelAccess::QueryInterface(REFIID iid, void** ppv) {
@@ -110,26 +94,15 @@ HRESULT CTorvelAccess::QueryInterface(REFIID iid, void** ppv) {
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    AddRef();
+    static_cast<IUnknown*>(*ppv)->AddRef();
     return S_OK;
-}
-
-ULONG CTorvelAccess::AddRef() {
-    return ++refs_;
-}
-
-ULONG CTorvelAccess::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
 }
 
 HRESULT CTorvelAccess::Start(ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::Start";
-    MethodCall method(kScope, "Start", IID_IDriverServices);
-    if (pulStatus == nullptr)
-        return method.Fail(E_POINTER, DA_STATUS_INVALID_REQUEST, L"Start needs a status");
-    std::lock_guard<std::mutex> hold(lock_);
+    MethodTrace method(kScope, IID_IDriverServices);
+    if (pulStatus == nullptr) return method.NoStatus();
+    CriticalSectionHold hold(lock_);
     method.status = running_ ? DA_STATUS_ALREADY_RUNNING : DA_STATUS_OK;
     running_ = true;
     *pulStatus = method.status;
@@ -137,30 +110,14 @@ HRESULT CTorvelAccess::Start(ULONG* pulStatus) {
 }
 
 HRESULT CTorvelAccess::Stop(ULONG* pulStatus) {
-    static constexpr const char* kScope = "CTorvelAccess::Stop";
-    MethodCall method(kScope, "Stop", IID_IDriverServices);
-    if (pulStatus == nullptr)
-        return method.Fail(E_POINTER, DA_STATUS_INVALID_REQUEST, L"Stop needs a status");
-    std::lock_guard<std::mutex> hold(lock_);
-    if (!running_) {
-        method.status = DA_STATUS_NOT_RUNNING;
-        method.hr = S_FALSE;
-    }
-    running_ = false;
-    open_ = false;
-    haveTable_ = false;
-    table_.clear();
-    table_.shrink_to_fit();
-    *pulStatus = method.status;
-    return method.hr;
+    return End("CTorvelAccess::Stop", running_, DA_STATUS_NOT_RUNNING, pulStatus);
 }
 
 HRESULT CTorvelAccess::Open(ULONG ulDevice, ULONG ulFlags, ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::Open";
-    MethodCall method(kScope, "Open", IID_IDriverServices);
-    if (pulStatus == nullptr)
-        return method.Fail(E_POINTER, DA_STATUS_INVALID_REQUEST, L"Open needs a status");
-    std::lock_guard<std::mutex> hold(lock_);
+    MethodTrace method(kScope, IID_IDriverServices);
+    if (pulStatus == nullptr) return method.NoStatus();
+    CriticalSectionHold hold(lock_);
     if (ulDevice != 0 || ulFlags != 0) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Open takes no device and no flags.",
               "ulDevice: %u, ulFlags: 0x%X", static_cast<unsigned>(ulDevice), static_cast<unsigned>(ulFlags));
@@ -172,29 +129,35 @@ HRESULT CTorvelAccess::Open(ULONG ulDevice, ULONG ulFlags, ULONG* pulStatus) {
                     L"the driver-access component was opened before it was started");
     } else {
         open_ = true;
-        haveTable_ = false;
-        table_.clear();
+        ForgetTable();
     }
     *pulStatus = method.status;
     return method.hr;
 }
 
 HRESULT CTorvelAccess::Close(ULONG* pulStatus) {
-    static constexpr const char* kScope = "CTorvelAccess::Close";
-    MethodCall method(kScope, "Close", IID_IDriverServices);
-    if (pulStatus == nullptr)
-        return method.Fail(E_POINTER, DA_STATUS_INVALID_REQUEST, L"Close needs a status");
-    std::lock_guard<std::mutex> hold(lock_);
-    if (!open_) {
-        method.status = DA_STATUS_NOT_OPEN;
+    return End("CTorvelAccess::Close", open_, DA_STATUS_NOT_OPEN, pulStatus);
+}
+
+HRESULT CTorvelAccess::End(const char* scope, bool& on, ULONG notOn, ULONG* pulStatus) {
+    MethodTrace method(scope, IID_IDriverServices);
+    if (pulStatus == nullptr) return method.NoStatus();
+    CriticalSectionHold hold(lock_);
+    if (!on) {
+        method.status = notOn;
         method.hr = S_FALSE;
     }
-    open_ = false;
+    on = open_ = false; // a stopped accessor is closed too
+    ForgetTable();
+    *pulStatus = method.status;
+    return method.hr;
+}
+
+void CTorvelAccess::ForgetTable() {
     haveTable_ = false;
     table_.clear();
     table_.shrink_to_fit();
-    *pulStatus = method.status;
-    return method.hr;
+    tableWarning_.clear();
 }
 
 HRESULT CTorvelAccess::EnsureTable(std::wstring& why) {
@@ -227,7 +190,7 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
                                   VARIANT* pvtOutput, ULONG ulOutputSize, VARIANT* pvtBytesReturned,
                                   ULONG* pulStatus) {
     static constexpr const char* kScope = "CTorvelAccess::RawRequest";
-    MethodCall method(kScope, "RawRequest", IID_IDriverAccessRaw);
+    MethodTrace method(kScope, IID_IDriverAccessRaw);
     Trace(TraceLevel::Verbose, kScope, "Internal", "Request", "ulControlCode: 0x%08X, ulOutputSize: %u",
           static_cast<unsigned>(ulControlCode), static_cast<unsigned>(ulOutputSize));
     if (pvtBytesReturned != nullptr) {
@@ -244,7 +207,7 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
         return method.hr;
     }
 
-    std::lock_guard<std::mutex> hold(lock_);
+    CriticalSectionHold hold(lock_);
     ULONG needed = 0;
     if (!running_) {
         Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Accessor has not been started.", "");
@@ -307,9 +270,9 @@ HRESULT CTorvelAccess::RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG 
 HRESULT CTorvelAccess::Initialize(BSTR featureName, BSTR featureVersion, BSTR contextName,
                                   VARIANT_BOOL* result) {
     static constexpr const char* kScope = "CTorvelAccess::Initialize";
-    MethodCall method(kScope, "Initialize", IID_IComponentInit);
+    MethodTrace method(kScope, IID_IComponentInit);
     if (result == nullptr) return method.hr = E_POINTER;
-    std::lock_guard<std::mutex> hold(lock_);
+    CriticalSectionHold hold(lock_);
     featureName_ = Narrow(featureName);
     featureVersion_ = Narrow(featureVersion);
     contextName_ = Narrow(contextName);

@@ -20,28 +20,26 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "DriverAccess.h"
 #include "common/assembly/ComponentInit.h"
+#include "common/platform/ComObject.h"
 #include "common/platform/ComWrappers.h"
+#include "common/platform/CriticalSection.h"
 
-class CTorvelAccess final : public IDriverAccessRaw,
-                            public IDriverServices,
-                            public IComponentInit,
-                            public ISupportErrorInfo {
+class CTorvelAccess : public IDriverAccessRaw,
+                      public IDriverServices,
+                      public IComponentInit,
+                      public ISupportErrorInfo,
+                      public ComObjectRoot<CTorvelAccess> {
 public:
-    // A new object with the interface `iid` in *ppv.
-    static HRESULT Create(IUnknown* outer, REFIID iid, void** ppv);
+    static HRESULT Create(IUnknown* outer, REFIID iid, void** ppv) { return CreateInstance(outer, iid, ppv); }
 
-    // IUnknown
+    // IUnknown; AddRef and Release come with ComInstance.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     // IDriverAccessRaw
     HRESULT STDMETHODCALLTYPE RawRequest(ULONG ulControlCode, VARIANT* pvtInput, ULONG ulInputSize,
@@ -61,19 +59,26 @@ public:
     // ISupportErrorInfo: S_OK for IDriverAccessRaw and IDriverServices.
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
 
-private:
+protected:
     CTorvelAccess();
     ~CTorvelAccess();
+    // Aggregates the free-threaded marshaler.
+    HRESULT FinalConstruct();
 
+private:
     // Reads the table unless this session has it; call with lock_ held. A
     // failure leaves its reason in `why`.
     HRESULT EnsureTable(std::wstring& why);
+    // Drops the table this session has read; call with lock_ held.
+    void ForgetTable();
+    // Stop and Close: clear `on` (running_ or open_) and open_ and forget the
+    // table; S_FALSE with the status `notOn` when `on` was not set.
+    HRESULT End(const char* scope, bool& on, ULONG notOn, ULONG* pulStatus);
     // Writes the byte-array answer into *pvtOutput.
     static HRESULT Answer(const uint8_t* bytes, ULONG count, VARIANT* pvtOutput);
 
-    std::atomic<ULONG> refs_{1};
     ComPtr<IUnknown> marshaler_; // free-threaded marshaler, inner object
-    std::mutex lock_;
+    CriticalSection lock_;
     bool running_ = false;
     bool open_ = false;
     bool haveTable_ = false;

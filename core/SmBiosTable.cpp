@@ -45,16 +45,15 @@ uint32_t StructureLength(const uint8_t* structure, const uint8_t* end) {
     return static_cast<uint32_t>(q - structure) + 1;
 }
 
-bool CSmBiosTable::Attach(uint8_t* buffer, uint32_t size) {
-    if (buffer == buffer_) buffer_ = nullptr; // re-attaching the same buffer must not free it
+bool CSmBiosTable::Attach(std::unique_ptr<uint8_t[]> buffer, uint32_t size) {
+    if (buffer.get() == buffer_.get()) buffer_.release(); // the same buffer again: kept, not freed
     Reset();
-    buffer_ = buffer;
-    size_ = buffer != nullptr ? size : 0;
+    buffer_ = std::move(buffer);
+    size_ = buffer_ != nullptr ? size : 0;
     bool indexed = true;
     try {
         Walk();
     } catch (const std::bad_alloc&) {
-        buffer_ = nullptr; // handed back, not freed
         Reset();
         indexed = false;
     }
@@ -64,8 +63,8 @@ bool CSmBiosTable::Attach(uint8_t* buffer, uint32_t size) {
 
 void CSmBiosTable::Walk() {
     std::vector<Entry> order; // table order
-    const uint8_t* const begin = buffer_;
-    const uint8_t* const end = buffer_ + size_;
+    const uint8_t* const begin = buffer_.get();
+    const uint8_t* const end = begin + size_;
     const uint8_t* p = begin;
     while (p != nullptr && end - p >= static_cast<ptrdiff_t>(kHeaderSize)) {
         const uint32_t length = StructureLength(p, end);
@@ -98,16 +97,15 @@ void CSmBiosTable::IndexTypes() {
 
 bool CSmBiosTable::Detach(uint8_t** buffer, uint32_t* size) {
     if (buffer_ == nullptr || size_ == 0) return false;
-    if (buffer != nullptr) *buffer = buffer_;
     if (size != nullptr) *size = size_;
-    buffer_ = nullptr;
+    uint8_t* detached = buffer_.release();
+    if (buffer != nullptr) *buffer = detached;
     size_ = 0;
     return true;
 }
 
 void CSmBiosTable::Reset() {
-    delete[] buffer_;
-    buffer_ = nullptr;
+    buffer_.reset();
     size_ = 0;
     types_.clear();
     handles_.clear();
@@ -124,14 +122,14 @@ size_t CSmBiosTable::FirstOfType(uint8_t type) const {
 // with decoding the current one. Only a hint: nothing is read here.
 void CSmBiosTable::PrefetchEntry(size_t position) const {
 #if defined(__GNUC__) || defined(__clang__)
-    if (position < types_.size()) __builtin_prefetch(buffer_ + types_[position].offset);
+    if (position < types_.size()) __builtin_prefetch(buffer_.get() + types_[position].offset);
 #else
     (void)position;
 #endif
 }
 
 void CSmBiosTable::LoadEntry(const Entry& entry, CCSmBiosItem& item) const {
-    item.Load(buffer_ + entry.offset, entry.length);
+    item.Load(buffer_.get() + entry.offset, entry.length);
 }
 
 void CSmBiosTable::StartTypeEnum(uint8_t type) {
@@ -157,7 +155,7 @@ bool CSmBiosTable::GetFirstOfType(uint8_t type, CCSmBiosItem& item) const {
 bool CSmBiosTable::PeekFirstOfType(uint8_t type, const uint8_t*& data, uint32_t& size) const {
     const size_t i = FirstOfType(type);
     if (buffer_ == nullptr || i >= types_.size()) return false;
-    data = buffer_ + types_[i].offset;
+    data = buffer_.get() + types_[i].offset;
     size = types_[i].length;
     return true;
 }

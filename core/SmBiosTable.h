@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "SmBiosItem.h"
@@ -32,10 +33,13 @@ public:
     CSmBiosTable& operator=(const CSmBiosTable&) = delete;
     ~CSmBiosTable() { Reset(); }
 
-    // Takes ownership of `buffer` (allocated with new[]), indexes it and puts
-    // the enumeration cursor at the end. False when there is no memory for
-    // the indexes: the table is then empty and the buffer stays the caller's.
-    bool Attach(uint8_t* buffer, uint32_t size);
+    // Takes ownership of `buffer`, indexes it and puts the enumeration cursor
+    // at the end. False when there is no memory for the indexes: the buffer
+    // is freed and the table is empty. Attaching the buffer that is attached
+    // already indexes it anew.
+    bool Attach(std::unique_ptr<uint8_t[]> buffer, uint32_t size);
+    // The same for a buffer allocated with new[].
+    bool Attach(uint8_t* buffer, uint32_t size) { return Attach(std::unique_ptr<uint8_t[]>(buffer), size); }
     // Hands the buffer back without touching the indexes; false (and nothing
     // changed) when no buffer is attached.
     bool Detach(uint8_t** buffer, uint32_t* size);
@@ -55,7 +59,7 @@ public:
 
     // Number of entries in the type index (the range of GetByIndex).
     uint32_t Count() const { return static_cast<uint32_t>(types_.size()); }
-    const uint8_t* Buffer() const { return buffer_; }
+    const uint8_t* Buffer() const { return buffer_.get(); }
     uint32_t Size() const { return size_; }
 
 private:
@@ -72,7 +76,7 @@ private:
     void PrefetchEntry(size_t position) const;
     size_t FirstOfType(uint8_t type) const;
 
-    uint8_t* buffer_ = nullptr;
+    std::unique_ptr<uint8_t[]> buffer_; // the one owner of the raw table
     uint32_t size_ = 0;
     size_t cursor_ = 0; // position in types_; types_.size() is the end
     uint8_t cursorType_ = 0;

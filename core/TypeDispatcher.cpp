@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 #include "items/Decoders.h"
 
 namespace {
@@ -75,11 +75,10 @@ Decoder Lookup(uint8_t type) {
 // A driver whose structure cannot be copied out of the table, or whose
 // record cannot join the outer arrays, for want of memory: RetVal 3 and no
 // output, as for a structure that cannot be decoded, but E_OUTOFMEMORY.
-DispatchResult OutOfMemory(const char* scope, const char* leave, IDispatchOutputs& out) {
+DispatchResult OutOfMemory(MethodScope& method, IDispatchOutputs& out) {
     out.Prepare();
-    Trace(TraceLevel::Error, scope, "Internal", "FAIL: Out of memory.", "");
-    Trace(TraceLevel::Info, scope, "Leave", leave, "hRes: 0x%X, RetVal: %d", static_cast<unsigned>(kOutOfMemory),
-          static_cast<int>(RetVal::NotFound));
+    Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: Out of memory.", "");
+    method.Leave("hRes: 0x%X, RetVal: %d", static_cast<unsigned>(kOutOfMemory), RetVal::NotFound);
     return {RetVal::NotFound, kOutOfMemory};
 }
 } // namespace
@@ -115,91 +114,87 @@ std::unique_ptr<CCVSmBiosItem> CTypeDispatcher::Dispatch(uint8_t type) const {
     return decoder;
 }
 
-DispatchResult CTypeDispatcher::DispatchMultiInstance(uint8_t type, IDispatchOutputs& out) try {
-    static const char* const kScope = "CSmBiosImpl::DispatchMultiInstance";
-    static const char* const kLeave = "Method DispatchMultiInstance has been left.";
-    Trace(TraceLevel::Info, kScope, "Enter", "Method DispatchMultiInstance has been entered.", "bType: %d",
-          type);
-    out.Prepare();
-    std::unique_ptr<CCVSmBiosItem> decoder = Dispatch(type);
+namespace {
+// The decoder of `type` for a driver; null, with the failure record and the
+// driver's Leave details, for a type without one.
+std::unique_ptr<CCVSmBiosItem> DriverDecoder(const CTypeDispatcher& dispatcher, MethodScope& method,
+                                             uint8_t type) {
+    std::unique_ptr<CCVSmBiosItem> decoder = dispatcher.Dispatch(type);
     if (!decoder) {
-        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SmBios Type not supported.", "");
-        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: E_FAIL, RetVal: 4");
-        return {RetVal::NotSupported, kFail};
+        Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: SmBios Type not supported.", "");
+        method.Leave("hRes: E_FAIL, RetVal: 4");
     }
-    table_.StartTypeEnum(type);
-    while (table_.NextOfType(*decoder)) {
-        Trace(TraceLevel::Verbose, kScope, "Internal", "Instance found.", "");
-        if (out.Emit(*decoder) < 0) {
-            decoder.reset();
-            Trace(TraceLevel::Error, kScope, "Internal",
-                  "FAIL: No valid SmBios instance found for this type.", "");
-            Trace(TraceLevel::Info, kScope, "Leave", kLeave, "");
-            out.Prepare(); // no partial output
+    return decoder;
+}
+} // namespace
+
+DispatchResult CTypeDispatcher::DispatchMultiInstance(uint8_t type, IDispatchOutputs& out) {
+    MethodScope method("CSmBiosImpl::DispatchMultiInstance", TraceLevel::Info, "bType: %d", type);
+    try {
+        out.Prepare();
+        std::unique_ptr<CCVSmBiosItem> decoder = DriverDecoder(*this, method, type);
+        if (!decoder) return {RetVal::NotSupported, kFail};
+        table_.StartTypeEnum(type);
+        while (table_.NextOfType(*decoder)) {
+            Trace(TraceLevel::Verbose, method.Scope(), "Internal", "Instance found.", "");
+            if (out.Emit(*decoder) < 0) {
+                Trace(TraceLevel::Error, method.Scope(), "Internal",
+                      "FAIL: No valid SmBios instance found for this type.", "");
+                out.Prepare(); // no partial output
+                return {RetVal::NotFound, kFail};
+            }
+            Trace(TraceLevel::Info, method.Scope(), "Internal", "Internal",
+                  "Done adding single instance to SafeArray.");
+        }
+        Trace(TraceLevel::Info, method.Scope(), "Internal", "Internal",
+              "Done adding all instances to SafeArray.");
+        method.Leave("RetVal: %d, hRes: 0x%X", RetVal::Success, kOk);
+        return {RetVal::Success, kOk};
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(method, out);
+    }
+}
+
+DispatchResult CTypeDispatcher::DispatchSingleInstance(uint8_t type, IDispatchOutputs& out) {
+    MethodScope method("CSmBiosImpl::DispatchSingleInstance", TraceLevel::Info, "bType: %d", type);
+    try {
+        std::unique_ptr<CCVSmBiosItem> decoder = DriverDecoder(*this, method, type);
+        if (!decoder) return {RetVal::NotSupported, kFail};
+        out.Prepare();
+        if (!table_.GetFirstOfType(type, *decoder)) {
+            Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: SmBios Type not found.", "");
+            method.Leave("hRes: E_FAIL, RetVal: 3");
             return {RetVal::NotFound, kFail};
         }
-        Trace(TraceLevel::Info, kScope, "Internal", "Internal", "Done adding single instance to SafeArray.");
-    }
-    Trace(TraceLevel::Info, kScope, "Internal", "Internal", "Done adding all instances to SafeArray.");
-    decoder.reset();
-    Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: %d, hRes: 0x%X", 0, 0u);
-    return {RetVal::Success, kOk};
-} catch (const std::bad_alloc&) {
-    return OutOfMemory("CSmBiosImpl::DispatchMultiInstance", "Method DispatchMultiInstance has been left.", out);
-}
-
-DispatchResult CTypeDispatcher::DispatchSingleInstance(uint8_t type, IDispatchOutputs& out) try {
-    static const char* const kScope = "CSmBiosImpl::DispatchSingleInstance";
-    static const char* const kLeave = "Method DispatchSingleInstance has been left.";
-    Trace(TraceLevel::Info, kScope, "Enter", "Method DispatchSingleInstance has been entered.", "bType: %d",
-          type);
-    std::unique_ptr<CCVSmBiosItem> decoder = Dispatch(type);
-    if (!decoder) {
-        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SmBios Type not supported.", "");
-        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: E_FAIL, RetVal: 4");
-        return {RetVal::NotSupported, kFail};
-    }
-    out.Prepare();
-    if (!table_.GetFirstOfType(type, *decoder)) {
-        decoder.reset();
-        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SmBios Type not found.", "");
-        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: E_FAIL, RetVal: 3");
-        return {RetVal::NotFound, kFail};
-    }
-    Trace(TraceLevel::Verbose, kScope, "Internal", "First instance found.", "");
-    out.Emit(*decoder); // the result is not examined here
-    Trace(TraceLevel::Info, kScope, "Internal", "Internal", "Done handling single instance.");
-    decoder.reset();
-    Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: %d, hRes: 0x%X", 0, 0u);
-    return {RetVal::Success, kOk};
-} catch (const std::bad_alloc&) {
-    return OutOfMemory("CSmBiosImpl::DispatchSingleInstance", "Method DispatchSingleInstance has been left.", out);
-}
-
-DispatchResult CTypeDispatcher::DispatchNextInstance(uint8_t type, IDispatchOutputs& out) try {
-    static const char* const kScope = "CSmBiosImpl::DispatchNextInstance";
-    static const char* const kLeave = "Method DispatchNextInstance has been left.";
-    Trace(TraceLevel::Info, kScope, "Enter", "Method DispatchNextInstance has been entered.", "");
-    std::unique_ptr<CCVSmBiosItem> decoder = Dispatch(type);
-    if (!decoder) {
-        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: SmBios Type not supported.", "");
-        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: E_FAIL, RetVal: 4");
-        return {RetVal::NotSupported, kFail};
-    }
-    out.Prepare();
-    uint32_t retVal = RetVal::Success;
-    if (table_.NextOfType(*decoder)) {
-        Trace(TraceLevel::Verbose, kScope, "Internal", "next instance found.", "");
+        Trace(TraceLevel::Verbose, method.Scope(), "Internal", "First instance found.", "");
         out.Emit(*decoder); // the result is not examined here
-        Trace(TraceLevel::Info, kScope, "Internal", "Internal", "Done handling single instance.");
-    } else {
-        Trace(TraceLevel::Info, kScope, "Internal", "Internal",
-              "End of instances - no more instances to return.");
-        retVal = RetVal::NotFound;
+        Trace(TraceLevel::Info, method.Scope(), "Internal", "Internal", "Done handling single instance.");
+        method.Leave("RetVal: %d, hRes: 0x%X", RetVal::Success, kOk);
+        return {RetVal::Success, kOk};
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(method, out);
     }
-    decoder.reset();
-    Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: %d, hRes: 0x%X", static_cast<int>(retVal), 0u);
-    return {retVal, kOk};
-} catch (const std::bad_alloc&) {
-    return OutOfMemory("CSmBiosImpl::DispatchNextInstance", "Method DispatchNextInstance has been left.", out);
+}
+
+DispatchResult CTypeDispatcher::DispatchNextInstance(uint8_t type, IDispatchOutputs& out) {
+    MethodScope method("CSmBiosImpl::DispatchNextInstance");
+    try {
+        std::unique_ptr<CCVSmBiosItem> decoder = DriverDecoder(*this, method, type);
+        if (!decoder) return {RetVal::NotSupported, kFail};
+        out.Prepare();
+        uint32_t retVal = RetVal::Success;
+        if (table_.NextOfType(*decoder)) {
+            Trace(TraceLevel::Verbose, method.Scope(), "Internal", "next instance found.", "");
+            out.Emit(*decoder); // the result is not examined here
+            Trace(TraceLevel::Info, method.Scope(), "Internal", "Internal", "Done handling single instance.");
+        } else {
+            Trace(TraceLevel::Info, method.Scope(), "Internal", "Internal",
+                  "End of instances - no more instances to return.");
+            retVal = RetVal::NotFound;
+        }
+        method.Leave("RetVal: %d, hRes: 0x%X", retVal, kOk);
+        return {retVal, kOk};
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(method, out);
+    }
 }

@@ -58,6 +58,20 @@ void AttributeWriter::AppendNumbered(const char* pattern, unsigned index, const 
     Track(sink_.Append(name, true, value));
 }
 
+void AttributeWriter::CountedStrings(uint32_t countOffset, const char* pattern) {
+    uint32_t count = 0;
+    if (!Read(countOffset, 1, count)) return; // no Count byte in the copy: no strings either
+
+    // A Count beyond the string set yields the strings that exist, without a
+    // record: the first position that names no string ends the run, as every
+    // later one names none either.
+    for (unsigned i = 0; i < count; ++i) {
+        const char* text = item_.StringNumber(static_cast<uint8_t>(i + 1));
+        if (text == nullptr) break;
+        AppendNumbered(pattern, i, AttributeValue::Text(text));
+    }
+}
+
 const char* AttributeWriter::String(const char* name, uint8_t number, const char* missing) {
     if (number == 0) return nullptr;
     const char* text = item_.StringNumber(number);

@@ -44,6 +44,9 @@ public:
     // number that names no string leaves it out and writes the level-1 record
     // with `missing` as details. Returns the string, or null when left out.
     const char* String(const char* name, uint8_t number, const char* missing);
+    // A Count byte at `countOffset` followed by that many strings taken by
+    // position (not through string-number bytes), appended under `pattern`.
+    void CountedStrings(uint32_t countOffset, const char* pattern);
 
     AppendResult Result() const { return result_; }
 

@@ -1,20 +1,18 @@
 #include "CCVSmBiosItem.h"
 
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 AppendResult CCVSmBiosItem::Decode(IAttributeSink& sink) const {
-    // Asked once: a virtual call per trace statement would cost something
-    // even while tracing is off.
-    const char* const scope = Scope();
-    Trace(TraceLevel::Info, scope, "Enter", "Method GetTypeInstanceData has been entered.", "");
+    // The scope is asked once: a virtual call per trace statement would cost
+    // something even while tracing is off.
+    MethodScope method(Scope());
     if (!Accepts()) {
-        Trace(TraceLevel::Info, scope, "Leave", "Method GetTypeInstanceData has been left.", "hRes: E_FAIL");
+        method.Leave("hRes: E_FAIL");
         return kRefused;
     }
-    AttributeWriter w(*this, sink, scope);
+    AttributeWriter w(*this, sink, method.Scope());
     w.Header();
     Attributes(w);
-    Trace(TraceLevel::Info, scope, "Leave", "Method GetTypeInstanceData has been left.", "hRes: 0x%X",
-          static_cast<unsigned>(w.Result()));
+    method.Leave("hRes: 0x%X", static_cast<unsigned>(w.Result()));
     return w.Result();
 }

@@ -1,8 +1,10 @@
-// The module object of Korvix.dll: its lock, the lock count, and the
-// registration of the component class.
+// The module object of Korvix.dll: its lock and the registration of the
+// component class.
 #pragma once
 
 #include <windows.h>
+
+#include "common/platform/CriticalSection.h"
 
 class CKorvixModule {
 public:
@@ -13,16 +15,11 @@ public:
 
     // False when the module's lock could not be set up; the module then
     // refuses to load.
-    bool LockReady() const { return lockReady_; }
+    bool LockReady() const { return lock_.Ready(); }
 
     HRESULT RegisterServer();
     HRESULT UnregisterServer();
-    // S_OK when no object and no server lock is alive, else S_FALSE.
-    HRESULT CanUnloadNow() const;
 
 private:
-    CRITICAL_SECTION lock_;
-    bool lockReady_ = false;
+    CriticalSection lock_;
 };
-
-CKorvixModule& KorvixModule();

@@ -6,20 +6,16 @@
 #include <windows.h>
 
 #include "CKorvixModule.h"
-#include "ClassFactory.h"
 #include "Korvix.h"
 #include "common/assembly/AssemblyExports.h"
 #include "common/assembly/CCAssembly.h"
+#include "common/platform/ComObject.h"
+#include "core/com/CSmBiosImpl.h"
 
 namespace {
 CKorvixModule g_module __attribute__((init_priority(102)));
 CCAssembly g_assembly __attribute__((init_priority(103)));
-
 } // namespace
-
-CKorvixModule& KorvixModule() {
-    return g_module;
-}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) return g_module.LockReady() ? TRUE : FALSE;
@@ -27,14 +23,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 }
 
 STDAPI DllCanUnloadNow() {
-    return g_module.CanUnloadNow();
+    return CanUnloadNow();
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (clsid != CLSID_SmBiosImpl) return CLASS_E_CLASSNOTAVAILABLE;
-    return SmBiosImplFactory().QueryInterface(iid, object);
+    return GetClassObject<CSmBiosImpl>(CLSID_SmBiosImpl, clsid, iid, object);
 }
 
 STDAPI DllRegisterServer() {

@@ -16,6 +16,7 @@
 
 #include "common/assembly/DependencyMap.h"
 #include "common/platform/ComWrappers.h"
+#include "common/platform/CriticalSection.h"
 
 class CCAssembly {
 public:
@@ -88,9 +89,6 @@ public:
     const CCDependencyMap& Win32Dependencies() const { return m_win32Dependencies; }
 
 private:
-    // Holds the assembly's critical section for a scope.
-    class Lock;
-
     // The body of InitializeFeatureList: load, queries, component root, maps.
     bool ReadDependencyTable(const char* szFileName);
     void ReadComponentRoot();
@@ -107,6 +105,6 @@ private:
     char m_szComponentRoot[kAssemblyStringSize] = {};
     CCDependencyMap m_win32Dependencies;
     CCDependencyMap m_comDependencies;
-    CRITICAL_SECTION m_lock;
+    CriticalSection m_lock;
     UniqueHandle m_mutex;
 };

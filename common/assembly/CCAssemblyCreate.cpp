@@ -5,7 +5,7 @@
 #include "common/trace/CCVireoTrace.h"
 #include "common/assembly/ComponentInit.h"
 #include "common/conversion/CCStringConversion.h"
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 namespace {
 const char kInternal[] = "Internal";
@@ -24,9 +24,8 @@ void TraceFailure(const char* scope, const char* text, HRESULT hr) {
 } // namespace
 
 HRESULT CCAssembly::CLSIDFromProgID(const char* szProgID, CLSID* pClsid) {
-    static const char kScope[] = "CCAssembly::CLSIDFromProgID";
-    static const char kText[] = "Method CLSIDFromProgID has been called";
-    Trace(TraceLevel::InfoCC, kScope, "Enter", kText, "szProgID: %s", szProgID ? szProgID : "");
+    MethodScope method("CCAssembly::CLSIDFromProgID", MethodScope::Called{}, "szProgID: %s",
+                       szProgID ? szProgID : "");
     HRESULT hr;
     if (!m_bInitialized) {
         hr = E_FAIL;
@@ -37,14 +36,14 @@ HRESULT CCAssembly::CLSIDFromProgID(const char* szProgID, CLSID* pClsid) {
         // before they create components: read without the lock.
         const auto found = m_comDependencies.find(szProgID ? szProgID : "");
         if (found == m_comDependencies.end()) {
-            Trace(TraceLevel::Error, kScope, kInternal, "ProgId not found in dep table", "");
+            Trace(TraceLevel::Error, method.Scope(), kInternal, "ProgId not found in dep table", "");
             hr = CLASS_E_CLASSNOTAVAILABLE;
         } else {
             Bstr versioned = ToBstr(found->second.szProgID);
             hr = versioned.Get() ? ::CLSIDFromProgID(versioned.Get(), pClsid) : E_OUTOFMEMORY;
         }
     }
-    Trace(TraceLevel::InfoCC, kScope, "Leave", kText, "hReturn: 0x%08X", static_cast<unsigned>(hr));
+    method.Leave("hReturn: 0x%08X", hr);
     return hr;
 }
 

@@ -11,7 +11,7 @@
 
 #include "common/trace/CCVireoTrace.h"
 #include "common/conversion/CCStringConversion.h"
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 namespace {
 // Declared by the SDK headers but missing from MinGW's libuuid.
@@ -81,8 +81,7 @@ bool SelectSingle(IXMLDOMNode* context, const char* query, ComPtr<IXMLDOMNode>& 
 } // namespace
 
 bool CCAssembly::InitializeFeatureList() {
-    static const char kText[] = "Method InitializeFeatureList has been called";
-    Trace(TraceLevel::InfoCC, kScope, "Enter", kText, "");
+    MethodScope method(kScope, MethodScope::Called{});
     char fileName[kAssemblyStringSize];
     std::snprintf(fileName, sizeof fileName, "%s\\%s_%s.xml", m_szDependencyTablesPath, m_szFeatureName,
                   m_szFeatureVersion);
@@ -95,7 +94,7 @@ bool CCAssembly::InitializeFeatureList() {
         Trace(TraceLevel::Error, kScope, kInternal, "FAIL: Out of memory while reading the dependency table.",
               "");
     }
-    Trace(TraceLevel::InfoCC, kScope, "Leave", kText, "bReturn: %d", result ? 1 : 0);
+    method.Leave("bReturn: %d", result);
     return result;
 }
 

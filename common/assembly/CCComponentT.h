@@ -13,7 +13,7 @@
 #include "common/assembly/CCAssembly.h"
 #include "common/assembly/ComponentInit.h"
 #include "common/conversion/CCStringConversion.h"
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 template <class TAssembly> class CCComponentT : public IComponentInit {
 public:
@@ -37,13 +37,8 @@ public:
     // result pointer). A null string counts as empty.
     HRESULT STDMETHODCALLTYPE Initialize(BSTR featureName, BSTR featureVersion, BSTR contextName,
                                          VARIANT_BOOL* result) override {
-        static const char kScope[] = "CCComponentT<class CCAssembly>::Initialize";
-        static const char kText[] = "Method Initialize has been called";
-        Trace(TraceLevel::InfoCC, kScope, "Enter", kText, "");
-        if (!result) {
-            Trace(TraceLevel::InfoCC, kScope, "Leave", kText, "");
-            return E_POINTER;
-        }
+        MethodScope method("CCComponentT<class CCAssembly>::Initialize", MethodScope::Called{});
+        if (!result) return E_POINTER;
         *result = VARIANT_FALSE;
         CCStringConversion feature(featureName ? featureName : L"");
         CCStringConversion version(featureVersion ? featureVersion : L"");
@@ -55,10 +50,10 @@ public:
                                   contextText ? contextText : "")) {
             *result = VARIANT_TRUE;
         } else {
-            Trace(TraceLevel::Warning, kScope, "Internal",
+            Trace(TraceLevel::Warning, method.Scope(), "Internal",
                   "Calling Assembly.Initialize failed for some reason.", "");
         }
-        Trace(TraceLevel::InfoCC, kScope, "Leave", kText, "");
+        method.WriteLeave(); // before the conversions go
         return S_OK;
     }
 

@@ -10,7 +10,6 @@ const char kDestructed[] = "An instance of CCCriticalSection has been destructed
 CCCriticalSection::CCCriticalSection() {
     static const char kScope[] = "CCCriticalSection::CCCriticalSection";
     Trace(TraceLevel::InfoCC, kScope, "Enter", kCreated, "");
-    InitializeCriticalSection(&m_section);
     Trace(TraceLevel::InfoCC, kScope, "Leave", kCreated, "");
 }
 
@@ -19,21 +18,20 @@ CCCriticalSection::~CCCriticalSection() {
     Trace(TraceLevel::InfoCC, kScope, "Enter", kDestructed, "");
     // A section left entered (an early exit of its owner) is released once so
     // that deleting it does not leave a waiter behind on a locked section.
-    if (m_section.LockCount != -1) LeaveCriticalSection(&m_section);
-    DeleteCriticalSection(&m_section);
+    if (m_section.Held()) m_section.Leave();
     Trace(TraceLevel::InfoCC, kScope, "Leave", kDestructed, "");
 }
 
 void CCCriticalSection::Enter() {
     static const char kScope[] = "CCCriticalSection::Enter";
     Trace(TraceLevel::InfoCC, kScope, "Enter", "Method TryEnter has been entered.", "");
-    EnterCriticalSection(&m_section);
+    m_section.Enter();
     Trace(TraceLevel::InfoCC, kScope, "Leave", "Method TryEnter has been left.", "");
 }
 
 void CCCriticalSection::Leave() {
     static const char kScope[] = "CCCriticalSection::Leave";
     Trace(TraceLevel::InfoCC, kScope, "Enter", "Method Leave has been entered.", "");
-    LeaveCriticalSection(&m_section);
+    m_section.Leave();
     Trace(TraceLevel::InfoCC, kScope, "Leave", "Method Leave has been left.", "");
 }

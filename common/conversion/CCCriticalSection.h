@@ -2,7 +2,7 @@
 // owning thread.
 #pragma once
 
-#include <windows.h>
+#include "common/platform/CriticalSection.h"
 
 class CCCriticalSection {
 public:
@@ -17,5 +17,5 @@ public:
     void Leave();
 
 private:
-    CRITICAL_SECTION m_section;
+    CriticalSection m_section;
 };

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 namespace {
 const char kCategoryEnter[] = "Enter";
@@ -64,7 +64,7 @@ CCStringConversion::~CCStringConversion() {
 
 char* CCStringConversion::Convert2A() {
     static const char kScope[] = "CCStringConversion::Convert2A";
-    Trace(TraceLevel::InfoCC, kScope, kCategoryEnter, "Method Convert2A has been entered.", "");
+    MethodScope method(kScope, TraceLevel::InfoCC);
     char* result = nullptr;
     if (!m_pBuffer || !m_bIsWide) {
         result = static_cast<char*>(m_pBuffer);
@@ -115,13 +115,12 @@ char* CCStringConversion::Convert2A() {
             }
         }
     }
-    Trace(TraceLevel::InfoCC, kScope, kCategoryLeave, "Method Convert2A has been left.", "");
     return result;
 }
 
 wchar_t* CCStringConversion::Convert2W() {
     static const char kScope[] = "CCStringConversion::Convert2W";
-    Trace(TraceLevel::InfoCC, kScope, kCategoryEnter, "Method Convert2W has been entered.", "");
+    MethodScope method(kScope, TraceLevel::InfoCC);
     wchar_t* result = nullptr;
     if (!m_pBuffer || m_bIsWide) {
         result = static_cast<wchar_t*>(m_pBuffer);
@@ -144,7 +143,6 @@ wchar_t* CCStringConversion::Convert2W() {
             }
         }
     }
-    Trace(TraceLevel::InfoCC, kScope, kCategoryLeave, "Method Convert2W has been left.", "");
     return result;
 }
 

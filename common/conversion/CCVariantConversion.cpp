@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <new>
 
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 namespace {
 
@@ -85,8 +85,7 @@ CCVariantConversion<unsigned char>::~CCVariantConversion() {
 }
 
 void CCVariantConversion<unsigned char>::GetVariant(VARIANT* pvt) {
-    Trace(TraceLevel::InfoCC, kGetVariantScope, "Enter", "Method GetVariant has been called", "pvt: 0x%08X",
-          Hex32(pvt));
+    MethodScope method(kGetVariantScope, MethodScope::Called{}, "pvt: 0x%08X", Hex32(pvt));
     if (pvt != nullptr) {
         if (external_) {
             FillVariant(pvt);
@@ -94,12 +93,10 @@ void CCVariantConversion<unsigned char>::GetVariant(VARIANT* pvt) {
             VariantCopy(pvt, variant_.Get());
         }
     }
-    Trace(TraceLevel::InfoCC, kGetVariantScope, "Leave", "Method GetVariant has been called", "");
 }
 
 unsigned char* CCVariantConversion<unsigned char>::GetBufferPointer(DWORD* pCount) {
-    Trace(TraceLevel::InfoCC, kGetBufferScope, "Enter", "Method GetBufferPointer has been called",
-          "pCount: 0x%08X", Hex32(pCount));
+    MethodScope method(kGetBufferScope, MethodScope::Called{}, "pCount: 0x%08X", Hex32(pCount));
     if (!external_) {
         owned_.reset();
         buffer_ = nullptr;
@@ -114,13 +111,11 @@ unsigned char* CCVariantConversion<unsigned char>::GetBufferPointer(DWORD* pCoun
         }
     }
     if (pCount != nullptr) *pCount = count_;
-    Trace(TraceLevel::InfoCC, kGetBufferScope, "Leave", "Method GetBufferPointer has been called", "");
     return buffer_;
 }
 
 bool CCVariantConversion<unsigned char>::FillVariant(VARIANT* pvt) {
-    Trace(TraceLevel::InfoCC, kFillVariantScope, "Enter", "Method FillVariant has been called", "pvt: 0x%08X",
-          Hex32(pvt));
+    MethodScope method(kFillVariantScope, MethodScope::Called{}, "pvt: 0x%08X", Hex32(pvt));
     bool result = true;
     SAFEARRAY* psa = nullptr;
     if (buffer_ != nullptr && pvt != nullptr) {
@@ -144,14 +139,13 @@ bool CCVariantConversion<unsigned char>::FillVariant(VARIANT* pvt) {
         V_VT(pvt) = VT_ARRAY | VT_VARIANT;
         V_ARRAY(pvt) = psa;
     }
-    Trace(TraceLevel::InfoCC, kFillVariantScope, "Leave", "Method FillVariant has been called", "bReturn: %d",
-          result ? 1 : 0);
+    method.Leave("bReturn: %d", result);
     return result;
 }
 
 void CCVariantConversion<unsigned char>::FillBuffer(unsigned char* pBuffer, DWORD* pCount) {
-    Trace(TraceLevel::InfoCC, kFillBufferScope, "Enter", "Method FillBuffer has been called",
-          "pBuffer: 0x%08X pCount: 0x%08X", Hex32(pBuffer), Hex32(pCount));
+    MethodScope method(kFillBufferScope, MethodScope::Called{}, "pBuffer: 0x%08X pCount: 0x%08X",
+                       Hex32(pBuffer), Hex32(pCount));
     LONG lower = 0;
     LONG upper = -1;
     SAFEARRAY* psa = ArrayOf(*variant_.Get());
@@ -173,5 +167,4 @@ void CCVariantConversion<unsigned char>::FillBuffer(unsigned char* pBuffer, DWOR
             }
         }
     }
-    Trace(TraceLevel::InfoCC, kFillBufferScope, "Leave", "Method FillBuffer has been called", "");
 }

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "common/platform/ComWrappers.h"
+#include "common/platform/Module.h"
 
 namespace {
 
@@ -39,9 +40,6 @@ bool ReadString(HKEY key, const char* name, char* value, DWORD chars) {
     value[size < chars ? size : chars - 1] = '\0';
     return true;
 }
-
-// The code address whose allocation base is this module.
-void ModuleAnchor() {}
 
 // File name and extension of a module path.
 template <class Char> const Char* FilePart(const Char* path) {
@@ -215,10 +213,7 @@ void CCVireoTrace::Apply(const Settings& settings) {
 
 HMODULE CCVireoTrace::GetModuleHandleRaw() {
     Trace(5, "CCVireoTrace::GetModuleHandleRaw", "Enter", "", "");
-    MEMORY_BASIC_INFORMATION info = {};
-    HMODULE module = nullptr;
-    if (VirtualQuery(reinterpret_cast<const void*>(&ModuleAnchor), &info, sizeof info) != 0)
-        module = static_cast<HMODULE>(info.AllocationBase);
+    const HMODULE module = ThisModule();
     Trace(5, "CCVireoTrace::GetModuleHandleRaw", "Leave", "", "hReturn: 0x%08X",
           static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(module)));
     return module;

@@ -4,8 +4,7 @@
 #include <new>
 
 #include "KorvixTypeLib.h"
-#include "ObjectCount.h"
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 #include "items/com/VariantList.h"
 
 namespace {
@@ -70,12 +69,24 @@ private:
     VariantList outerValues_;
 };
 
+// The end of a query that ran a dispatch driver: the driver's RetVal, the
+// Leave details and, when it failed, the record `failure`.
+HRESULT Finish(MethodScope& method, const DispatchResult& r, ULONG* pulReturnValue, const char* failure) {
+    *pulReturnValue = r.retVal;
+    if (r.hr >= 0) {
+        method.Leave("RetVal: 0, hRes: 0x%X", r.hr);
+    } else {
+        Trace(TraceLevel::Error, method.Scope(), "Internal", failure, "");
+        method.Leave("hRes: 0x%X, RetVal: %d", r.hr, r.retVal);
+    }
+    return r.hr;
+}
+
 // EnumAllInstances and FindInstanceByHandle when the structure cannot be
 // copied out of the table for want of memory.
-HRESULT OutOfMemory(const char* scope, const char* leaveText, ULONG* pulReturnValue) {
-    Trace(TraceLevel::Error, scope, "Internal", "FAIL: Out of memory.", "");
-    Trace(TraceLevel::Info, scope, "Leave", leaveText, "hRes: 0x%X, RetVal: %d",
-          static_cast<unsigned>(E_OUTOFMEMORY), static_cast<int>(RetVal::NotFound));
+HRESULT OutOfMemory(MethodScope& method, ULONG* pulReturnValue) {
+    Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: Out of memory.", "");
+    method.Leave("hRes: 0x%X, RetVal: %d", E_OUTOFMEMORY, RetVal::NotFound);
     *pulReturnValue = RetVal::NotFound;
     return E_OUTOFMEMORY;
 }
@@ -87,48 +98,22 @@ HRESULT OutOfMemory(const char* scope, const char* leaveText, ULONG* pulReturnVa
 CSmBiosImpl::CSmBiosImpl() {
     Trace(TraceLevel::Info, "CSmBiosImpl::CSmBiosImpl", "Enter", "A CSmBiosImpl object is being constructed.",
           "");
-    KorvixLockModule(+1);
     Trace(TraceLevel::Info, "CSmBiosImpl::CSmBiosImpl", "Leave", "A CSmBiosImpl object was constructed.", "");
 }
 
-CSmBiosImpl::~CSmBiosImpl() {
-    KorvixLockModule(-1);
-}
-
 HRESULT CSmBiosImpl::FinalConstruct() {
-    Trace(TraceLevel::Info, "CSmBiosImpl::FinalConstruct", "Enter", "Method FinalConstruct has been entered.",
-          "");
+    MethodScope method("CSmBiosImpl::FinalConstruct");
     m_initialized = 0;
     m_enumStarted = 0;
     m_enumType = 0xFF;
-    m_rawBuffer = nullptr;
-    Trace(TraceLevel::Info, "CSmBiosImpl::FinalConstruct", "Leave", "Method FinalConstruct has been left.",
-          "");
     return S_OK;
 }
 
 void CSmBiosImpl::FinalRelease() {
-    Trace(TraceLevel::Info, "CSmBiosImpl::FinalRelease", "Enter", "Method FinalRelease has been entered.",
-          "");
-    m_table.Detach(nullptr, nullptr);
-    delete[] m_rawBuffer;
-    m_rawBuffer = nullptr;
+    MethodScope method("CSmBiosImpl::FinalRelease");
+    m_table.Reset(); // frees the raw table
     m_driverAccess.Reset();
     m_driverServices.Reset();
-    Trace(TraceLevel::Info, "CSmBiosImpl::FinalRelease", "Leave", "Method FinalRelease has been left.", "");
-}
-
-HRESULT CSmBiosImpl::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    CSmBiosImpl* created = new (std::nothrow) CSmBiosImpl();
-    if (created == nullptr) return E_OUTOFMEMORY;
-    created->AddRef();
-    HRESULT hr = created->FinalConstruct();
-    if (SUCCEEDED(hr)) hr = created->QueryInterface(iid, object);
-    created->Release(); // the last reference runs FinalRelease and deletes it
-    return hr;
 }
 
 // ---- IUnknown ----------------------------------------------------------------
@@ -149,21 +134,8 @@ STDMETHODIMP CSmBiosImpl::QueryInterface(REFIID iid, void** object) {
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    AddRef();
+    static_cast<IUnknown*>(*object)->AddRef();
     return S_OK;
-}
-
-STDMETHODIMP_(ULONG) CSmBiosImpl::AddRef() {
-    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
-}
-
-STDMETHODIMP_(ULONG) CSmBiosImpl::Release() {
-    const LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) {
-        FinalRelease();
-        delete this;
-    }
-    return static_cast<ULONG>(refs);
 }
 
 // ---- IDispatch and IProvideClassInfo ----------------------------------------
@@ -206,180 +178,131 @@ STDMETHODIMP CSmBiosImpl::InterfaceSupportsErrorInfo(REFIID iid) {
 
 // ---- queries -------------------------------------------------------------------
 
-bool CSmBiosImpl::PassGuard(const char* scope, const char* leaveText, const char* leaveDetails,
-                            ULONG* pulReturnValue) {
-    if (m_initialized == 0) {
-        Trace(TraceLevel::Error, scope, "Internal",
-              "FAIL: Initialize was not called - you have to call initialize first. Aborting.", "");
-        Trace(TraceLevel::Verbose, scope, "Leave", leaveText, "%s", leaveDetails);
-        *pulReturnValue = RetVal::NotInitialized;
-        return false;
+template <class... Outputs>
+HRESULT CSmBiosImpl::Admit(MethodScope& method, ULONG* pulReturnValue, Outputs*... outputs) {
+    if (pulReturnValue == nullptr || ((outputs == nullptr) || ...)) {
+        method.Dismiss();
+        return E_POINTER;
     }
-    Trace(TraceLevel::Verbose, scope, "Internal", "Initialize had been called - we can safely continue.", "");
-    return true;
+    if (m_initialized == 0) {
+        Trace(TraceLevel::Error, method.Scope(), "Internal",
+              "FAIL: Initialize was not called - you have to call initialize first. Aborting.", "");
+        method.Leave(TraceLevel::Verbose, "hRes = E_FAIL, RetVal: 1");
+        *pulReturnValue = RetVal::NotInitialized;
+        return E_FAIL;
+    }
+    Trace(TraceLevel::Verbose, method.Scope(), "Internal",
+          "Initialize had been called - we can safely continue.", "");
+    return S_OK;
 }
 
 STDMETHODIMP CSmBiosImpl::GetAllInstancesOfType(unsigned char bType, VARIANT* pvAttributeNames,
                                                 VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
-    static const char* const kScope = "CSmBiosImpl::GetAllInstancesOfType";
-    static const char* const kLeave = "Method GetAllInstancesOfType has been left.";
-    Trace(TraceLevel::Info, kScope, "Enter", "Method GetAllInstancesOfType has been entered.", "bType: %d",
-          bType);
-    if (pulReturnValue == nullptr || pvAttributeNames == nullptr || pvAttributeValues == nullptr)
-        return E_POINTER;
-    if (!PassGuard(kScope, kLeave, "hRes = E_FAIL, RetVal = 1", pulReturnValue)) return E_FAIL;
-
+    MethodScope method("CSmBiosImpl::GetAllInstancesOfType", TraceLevel::Info, "bType: %d", bType);
+    if (const HRESULT hr = Admit(method, pulReturnValue, pvAttributeNames, pvAttributeValues); hr != S_OK) {
+        if (hr == E_FAIL) method.Leave(TraceLevel::Verbose, "hRes = E_FAIL, RetVal = 1"); // its own spelling
+        return hr;
+    }
     NestedOutputs out(pvAttributeNames, pvAttributeValues);
     DispatchResult r = m_dispatcher.DispatchMultiInstance(bType, out);
     if (r.hr >= 0 && FAILED(out.Finish())) r = {RetVal::NotFound, E_OUTOFMEMORY};
-    if (r.hr >= 0) {
-        *pulReturnValue = RetVal::Success;
-        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: 0x%X, RetVal: 0",
-              static_cast<unsigned>(r.hr));
-    } else {
-        *pulReturnValue = r.retVal;
-        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Call to DispatchMultiInstance failed.", "");
-        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: 0x%X, RetVal: %d",
-              static_cast<unsigned>(r.hr), static_cast<int>(r.retVal));
-    }
+    if (r.hr < 0) return Finish(method, r, pulReturnValue, "FAIL: Call to DispatchMultiInstance failed.");
+    *pulReturnValue = RetVal::Success;
+    method.Leave("hRes: 0x%X, RetVal: 0", r.hr); // this method's own order
     return r.hr;
 }
 
 STDMETHODIMP CSmBiosImpl::GetFirstInstanceOfType(unsigned char bType, VARIANT* pvAttributeNames,
                                                  VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
-    static const char* const kScope = "CSmBiosImpl::GetFirstInstanceOfType";
-    static const char* const kLeave = "Method GetFirstInstanceOfType has been left.";
-    Trace(TraceLevel::Info, kScope, "Enter", "Method GetFirstInstanceOfType has been entered.", "bType: %d",
-          bType);
-    if (pulReturnValue == nullptr || pvAttributeNames == nullptr || pvAttributeValues == nullptr)
-        return E_POINTER;
-    if (!PassGuard(kScope, kLeave, "hRes = E_FAIL, RetVal: 1", pulReturnValue)) return E_FAIL;
-
+    MethodScope method("CSmBiosImpl::GetFirstInstanceOfType", TraceLevel::Info, "bType: %d", bType);
+    if (const HRESULT hr = Admit(method, pulReturnValue, pvAttributeNames, pvAttributeValues); hr != S_OK)
+        return hr;
     DirectOutputs out(pvAttributeNames, pvAttributeValues);
-    const DispatchResult r = m_dispatcher.DispatchSingleInstance(bType, out);
-    if (r.hr >= 0) {
-        *pulReturnValue = RetVal::Success;
-        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: 0, hRes: 0x%X",
-              static_cast<unsigned>(r.hr));
-    } else {
-        *pulReturnValue = r.retVal;
-        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Call to DispatchSingleInstance failed.", "");
-        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: 0x%X, RetVal: %d",
-              static_cast<unsigned>(r.hr), static_cast<int>(r.retVal));
-    }
-    return r.hr;
+    return Finish(method, m_dispatcher.DispatchSingleInstance(bType, out), pulReturnValue,
+                  "FAIL: Call to DispatchSingleInstance failed.");
 }
 
 STDMETHODIMP CSmBiosImpl::StartTypeInstanceEnum(unsigned char bType, ULONG* pulReturnValue) {
-    static const char* const kScope = "CSmBiosImpl::StartTypeInstanceEnum";
-    static const char* const kLeave = "Method StartTypeInstanceEnum has been left.";
-    Trace(TraceLevel::Info, kScope, "Enter", "Method StartTypeInstanceEnum has been entered.", "bType: %d",
-          bType);
-    if (pulReturnValue == nullptr) return E_POINTER;
-    if (!PassGuard(kScope, kLeave, "hRes = E_FAIL, RetVal: 1", pulReturnValue)) return E_FAIL;
+    MethodScope method("CSmBiosImpl::StartTypeInstanceEnum", TraceLevel::Info, "bType: %d", bType);
+    if (const HRESULT hr = Admit(method, pulReturnValue); hr != S_OK) return hr;
     m_table.StartTypeEnum(bType);
     m_enumStarted = 1;
     m_enumType = bType;
     *pulReturnValue = RetVal::Success;
-    Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: 0, hRes: 0x%X", 0u);
+    method.Leave("RetVal: 0, hRes: 0x%X", S_OK);
     return S_OK;
 }
 
 STDMETHODIMP CSmBiosImpl::GetNextTypeInstance(VARIANT* pvAttributeNames, VARIANT* pvAttributeValues,
                                               ULONG* pulReturnValue) {
-    static const char* const kScope = "CSmBiosImpl::GetNextTypeInstance";
-    static const char* const kLeave = "Method GetNextTypeInstance has been left.";
-    Trace(TraceLevel::Info, kScope, "Enter", "Method GetNextTypeInstance has been entered.", "");
-    if (pulReturnValue == nullptr || pvAttributeNames == nullptr || pvAttributeValues == nullptr)
-        return E_POINTER;
-    if (!PassGuard(kScope, kLeave, "hRes = E_FAIL, RetVal: 1", pulReturnValue)) return E_FAIL;
+    MethodScope method("CSmBiosImpl::GetNextTypeInstance");
+    if (const HRESULT hr = Admit(method, pulReturnValue, pvAttributeNames, pvAttributeValues); hr != S_OK)
+        return hr;
     if (m_enumStarted == 0) {
-        Trace(TraceLevel::Error, kScope, "Internal",
+        Trace(TraceLevel::Error, method.Scope(), "Internal",
               "FAIL: GetNextTypeInstance was not called - you have to call GetNextTypeInstance first. "
               "Aborting.",
               "");
-        Trace(TraceLevel::Verbose, kScope, "Leave", kLeave, "hRes = E_FAIL, RetVal: 2");
+        method.Leave(TraceLevel::Verbose, "hRes = E_FAIL, RetVal: 2");
         *pulReturnValue = RetVal::EnumNotStarted;
         return E_FAIL;
     }
     DirectOutputs out(pvAttributeNames, pvAttributeValues);
-    const DispatchResult r = m_dispatcher.DispatchNextInstance(m_enumType, out);
-    *pulReturnValue = r.retVal;
-    if (r.hr >= 0) {
-        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "RetVal: 0, hRes: 0x%X",
-              static_cast<unsigned>(r.hr));
-    } else {
-        Trace(TraceLevel::Error, kScope, "Internal", "FAIL: Error calling DispatchNextInstance.", "");
-        Trace(TraceLevel::Info, kScope, "Leave", kLeave, "hRes: 0x%X, RetVal: %d",
-              static_cast<unsigned>(r.hr), static_cast<int>(r.retVal));
-    }
-    return r.hr;
+    return Finish(method, m_dispatcher.DispatchNextInstance(m_enumType, out), pulReturnValue,
+                  "FAIL: Error calling DispatchNextInstance.");
 }
 
-HRESULT CSmBiosImpl::DecodeFound(bool found, CCSmBiosItem& item, const char* scope, const char* leaveText,
-                                 VARIANT* pvAttributeNames, VARIANT* pvAttributeValues,
-                                 ULONG* pulReturnValue) {
-    if (!found) {
-        Trace(TraceLevel::Error, scope, "Internal", "FAIL: No instance with that index found.", "");
-        Trace(TraceLevel::Info, scope, "Leave", leaveText, "hRes: E_FAIL, RetVal: 3");
-        *pulReturnValue = RetVal::NotFound;
-        return E_FAIL;
+template <class Find>
+HRESULT CSmBiosImpl::DecodeFound(MethodScope& method, Find find, VARIANT* pvAttributeNames,
+                                 VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
+    if (const HRESULT hr = Admit(method, pulReturnValue, pvAttributeNames, pvAttributeValues); hr != S_OK)
+        return hr;
+    try {
+        CCSmBiosItem item;
+        if (!find(item)) {
+            Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: No instance with that index found.", "");
+            method.Leave("hRes: E_FAIL, RetVal: 3");
+            *pulReturnValue = RetVal::NotFound;
+            return E_FAIL;
+        }
+        std::unique_ptr<CCVSmBiosItem> decoder = m_dispatcher.Dispatch(item.Type());
+        if (!decoder) {
+            Trace(TraceLevel::Error, method.Scope(), "Internal", "FAIL: SmBios Type not supported.", "");
+            method.Leave("hRes: E_FAIL, RetVal: 4");
+            *pulReturnValue = RetVal::NotSupported;
+            return E_FAIL;
+        }
+        decoder->MoveFrom(item); // the item is discarded afterwards: no second copy
+        Reset(pvAttributeNames);
+        Reset(pvAttributeValues);
+        decoder->GetTypeInstanceData(pvAttributeNames, pvAttributeValues); // the result is not examined
+        *pulReturnValue = RetVal::Success;
+        method.Leave("RetVal: %d, hRes: 0x%X", RetVal::Success, S_OK);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(method, pulReturnValue);
     }
-    std::unique_ptr<CCVSmBiosItem> decoder = m_dispatcher.Dispatch(item.Type());
-    if (!decoder) {
-        Trace(TraceLevel::Error, scope, "Internal", "FAIL: SmBios Type not supported.", "");
-        Trace(TraceLevel::Info, scope, "Leave", leaveText, "hRes: E_FAIL, RetVal: 4");
-        *pulReturnValue = RetVal::NotSupported;
-        return E_FAIL;
-    }
-    decoder->MoveFrom(item); // the item is discarded afterwards: no second copy
-    Reset(pvAttributeNames);
-    Reset(pvAttributeValues);
-    decoder->GetTypeInstanceData(pvAttributeNames, pvAttributeValues); // the result is not examined
-    *pulReturnValue = RetVal::Success;
-    Trace(TraceLevel::Info, scope, "Leave", leaveText, "RetVal: %d, hRes: 0x%X", 0, 0u);
-    return S_OK;
 }
 
 STDMETHODIMP CSmBiosImpl::EnumAllInstances(UINT uiIndex, VARIANT* pvAttributeNames,
-                                           VARIANT* pvAttributeValues, ULONG* pulReturnValue) try {
-    static const char* const kScope = "CSmBiosImpl::EnumAllInstances";
-    static const char* const kLeave = "Method EnumAllInstances has been left.";
-    Trace(TraceLevel::Info, kScope, "Enter", "Method EnumAllInstances has been entered.", "uiIndex: %d",
-          uiIndex);
-    if (pulReturnValue == nullptr || pvAttributeNames == nullptr || pvAttributeValues == nullptr)
-        return E_POINTER;
-    if (!PassGuard(kScope, kLeave, "hRes = E_FAIL, RetVal: 1", pulReturnValue)) return E_FAIL;
-    CCSmBiosItem item;
-    const bool found = m_table.GetByIndex(uiIndex, item);
-    return DecodeFound(found, item, kScope, kLeave, pvAttributeNames, pvAttributeValues, pulReturnValue);
-} catch (const std::bad_alloc&) {
-    return OutOfMemory("CSmBiosImpl::EnumAllInstances", "Method EnumAllInstances has been left.", pulReturnValue);
+                                           VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
+    MethodScope method("CSmBiosImpl::EnumAllInstances", TraceLevel::Info, "uiIndex: %d", uiIndex);
+    auto byIndex = [&](CCSmBiosItem& item) { return m_table.GetByIndex(uiIndex, item); };
+    return DecodeFound(method, byIndex, pvAttributeNames, pvAttributeValues, pulReturnValue);
 }
 
 STDMETHODIMP CSmBiosImpl::FindInstanceByHandle(USHORT usHandle, VARIANT* pvAttributeNames,
-                                               VARIANT* pvAttributeValues, ULONG* pulReturnValue) try {
-    static const char* const kScope = "CSmBiosImpl::FindInstanceByHandle";
-    static const char* const kLeave = "Method FindInstanceByHandle has been left.";
-    Trace(TraceLevel::Info, kScope, "Enter", "Method FindInstanceByHandle has been entered.", "usHandle: %d",
-          usHandle);
-    if (pulReturnValue == nullptr || pvAttributeNames == nullptr || pvAttributeValues == nullptr)
-        return E_POINTER;
-    if (!PassGuard(kScope, kLeave, "hRes = E_FAIL, RetVal: 1", pulReturnValue)) return E_FAIL;
-    CCSmBiosItem item;
-    const bool found = m_table.GetByHandle(usHandle, item);
-    return DecodeFound(found, item, kScope, kLeave, pvAttributeNames, pvAttributeValues, pulReturnValue);
-} catch (const std::bad_alloc&) {
-    return OutOfMemory("CSmBiosImpl::FindInstanceByHandle", "Method FindInstanceByHandle has been left.", pulReturnValue);
+                                               VARIANT* pvAttributeValues, ULONG* pulReturnValue) {
+    MethodScope method("CSmBiosImpl::FindInstanceByHandle", TraceLevel::Info, "usHandle: %d", usHandle);
+    auto byHandle = [&](CCSmBiosItem& item) { return m_table.GetByHandle(usHandle, item); };
+    return DecodeFound(method, byHandle, pvAttributeNames, pvAttributeValues, pulReturnValue);
 }
 
 void CSmBiosImpl::AttachTableForTesting(const uint8_t* table, uint32_t size) {
-    m_table.Detach(nullptr, nullptr);
-    delete[] m_rawBuffer;
-    m_rawBuffer = new uint8_t[size > 0 ? size : 1];
-    if (size > 0) std::memcpy(m_rawBuffer, table, size);
-    // The table cannot hand back a buffer of size 0 (Detach refuses it), so
-    // an empty one stays with the object alone.
-    m_table.Attach(size > 0 ? m_rawBuffer : nullptr, size);
+    // An empty table still gets a buffer: Initialize takes any attached
+    // buffer for an acquired table.
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[size > 0 ? size : 1]);
+    if (size > 0) std::memcpy(copy.get(), table, size);
+    m_table.Attach(std::move(copy), size);
     m_initialized = 1;
 }

@@ -12,9 +12,12 @@
 #include "common/assembly/CCAssembly.h"
 #include "common/assembly/CCComponentT.h"
 #include "common/conversion/CCCriticalSection.h"
+#include "common/platform/ComObject.h"
 #include "common/platform/ComWrappers.h"
 #include "core/SmBiosTable.h"
 #include "core/TypeDispatcher.h"
+
+class MethodScope;
 
 // Interfaces, in the order QueryInterface answers them: ISmBios (also
 // IUnknown), IComponentInit, ISmBiosImpl, IDispatch (answered by
@@ -28,16 +31,12 @@ class CSmBiosImpl : public ISmBios,
                     public CCComponentT<CCAssembly>,
                     public ISmBiosImpl,
                     public IProvideClassInfo,
-                    public ISupportErrorInfo {
+                    public ISupportErrorInfo,
+                    public ComObjectRoot<CSmBiosImpl> {
 public:
-    // Creates an object (FinalConstruct run) and asks it for `iid`; the
-    // class object's CreateInstance. Aggregation is not supported.
-    static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object);
-
-    // IUnknown
+    // IUnknown; AddRef and Release come with ComInstance, CreateInstance
+    // with ComObjectRoot.
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IDispatch, through the type library
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -72,29 +71,32 @@ public:
     // driver-access component. Only tests call this.
     void AttachTableForTesting(const uint8_t* table, uint32_t size);
 
-private:
+protected:
     CSmBiosImpl();
-    ~CSmBiosImpl();
     HRESULT FinalConstruct();
     void FinalRelease();
 
-    // The guard of every query: false (RetVal 1 written) before Initialize.
-    bool PassGuard(const char* scope, const char* leaveText, const char* leaveDetails, ULONG* pulReturnValue);
-    // EnumAllInstances and FindInstanceByHandle after their lookup.
-    HRESULT DecodeFound(bool found, CCSmBiosItem& item, const char* scope, const char* leaveText,
-                        VARIANT* pvAttributeNames, VARIANT* pvAttributeValues, ULONG* pulReturnValue);
-    // Initialize once `lock` is held; every exit leaves the lock first. A
-    // conversion failure throws with the lock still held.
+private:
+    // What every query checks first: its pointers (E_POINTER, without a
+    // Leave record), then the guard (E_FAIL and RetVal 1 before Initialize).
+    // S_OK lets it go on.
+    template <class... Outputs>
+    HRESULT Admit(MethodScope& method, ULONG* pulReturnValue, Outputs*... outputs);
+    // EnumAllInstances and FindInstanceByHandle: Admit, then the structure
+    // that `find` copies into an item, decoded.
+    template <class Find>
+    HRESULT DecodeFound(MethodScope& method, Find find, VARIANT* pvAttributeNames, VARIANT* pvAttributeValues,
+                        ULONG* pulReturnValue);
+    // Initialize once `lock` is held; every exit leaves the lock before its
+    // Leave record. A conversion failure throws with the lock still held.
     class InitLockHold;
     class InitReport;
-    HRESULT Acquire(InitLockHold& lock, InitReport& report);
+    HRESULT Acquire(MethodScope& method, InitLockHold& lock, InitReport& report);
 
-    volatile LONG m_refs = 0;
     LONG m_initialized = 0;
     LONG m_enumStarted = 0;
     uint8_t m_enumType = 0xFF;
-    CSmBiosTable m_table;
-    uint8_t* m_rawBuffer = nullptr;
+    CSmBiosTable m_table; // owns the raw table once Initialize succeeded
     ComPtr<IDriverAccessRaw> m_driverAccess;
     ComPtr<IDriverServices> m_driverServices;
     CCCriticalSection m_initLock;

@@ -8,11 +8,10 @@
 #include "common/conversion/CCStringConversion.h"
 #include "common/conversion/CCVariantConversion.h"
 #include "common/platform/ErrorInfo.h"
-#include "common/trace/Trace.h"
+#include "common/trace/MethodScope.h"
 
 namespace {
 constexpr const char* kInitScope = "CSmBiosImpl::Initialize";
-constexpr const char* kInitLeave = "Method Initialize has been left.";
 constexpr DWORD kClassContext =
     CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER; // 0x17
 
@@ -56,8 +55,8 @@ private:
 
 } // namespace
 
-// Holds the lock from construction until Release or destruction, so that
-// every exit leaves it before writing its Leave record.
+// Holds the lock from construction until Release or destruction. Declared
+// after the method scope, it is left before the Leave record is written.
 class CSmBiosImpl::InitLockHold {
 public:
     explicit InitLockHold(CCCriticalSection& lock) : lock_(lock) { lock_.Enter(); }
@@ -108,39 +107,33 @@ std::wstring Hex(HRESULT hr) {
 
 STDMETHODIMP CSmBiosImpl::ComponentInitialize(BSTR sFeatureName, BSTR sFeatureVersion, BSTR sContextName,
                                               VARIANT_BOOL* pRetVal) {
-    static const char* const kScope = "CSmBiosImpl::ComponentInitialize";
     AnsiArg feature(sFeatureName), version(sFeatureVersion), context(sContextName);
-    Trace(TraceLevel::Info, kScope, "Enter", "Method ComponentInitialize has been entered.",
-          "sFeatureName: %s, sFeatureVersion: %s, sContextName: %s", feature.Get(), version.Get(),
-          context.Get());
+    MethodScope method("CSmBiosImpl::ComponentInitialize", TraceLevel::Info,
+                       "sFeatureName: %s, sFeatureVersion: %s, sContextName: %s", feature.Get(),
+                       version.Get(), context.Get());
     const bool ok = m_assembly.Initialize(feature.Get(), version.Get(), context.Get());
     if (pRetVal != nullptr) *pRetVal = ok ? 1 : 0; // 1, not VARIANT_TRUE
-    Trace(TraceLevel::Info, kScope, "Leave", "Method ComponentInitialize has been left.", "");
     return S_OK;
 }
 
 STDMETHODIMP CSmBiosImpl::Initialize() {
-    Trace(TraceLevel::Info, kInitScope, "Enter", "Method Initialize has been entered.", "");
+    MethodScope method(kInitScope);
     InitLockHold lock(m_initLock);
     InitReport report;
     try {
-        const HRESULT hr = Acquire(lock, report);
+        const HRESULT hr = Acquire(method, lock, report);
         report.Publish();
         return hr;
     } catch (const CCComError& error) {
         // An answer of the accessor that cannot be copied or converted. The
         // exception must not cross the COM boundary: the object stays
         // uninitialised and the next call starts over. The half-filled
-        // buffer goes before the lock does, or a waiting caller would take
-        // it for an acquired table.
-        delete[] m_rawBuffer;
-        m_rawBuffer = nullptr;
+        // buffer went with the unwinding, before the lock goes.
         lock.Release();
         Trace(TraceLevel::Error, kInitScope, "Internal",
               "FAIL: The answer of the accessor could not be converted.", "hr: 0x%08X",
               static_cast<unsigned>(error.Error()));
-        Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave, "hRes: 0x%X",
-              static_cast<unsigned>(error.Error()));
+        method.Leave("hRes: 0x%X", error.Error());
         report.Describe(L"the answer of the driver-access component could not be converted (" +
                         Hex(error.Error()) + L")");
         report.Publish();
@@ -148,31 +141,28 @@ STDMETHODIMP CSmBiosImpl::Initialize() {
     } catch (const std::bad_alloc&) {
         // No memory for a failure's description: the failure itself still
         // reaches the caller, and the next call starts over.
-        delete[] m_rawBuffer;
-        m_rawBuffer = nullptr;
         lock.Release();
-        Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave, "hRes: 0x%X",
-              static_cast<unsigned>(E_OUTOFMEMORY));
+        method.Leave("hRes: 0x%X", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
 }
 
-HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
-    // `why`: the description for the caller, unless the driver-access
-    // component gave its own.
+HRESULT CSmBiosImpl::Acquire(MethodScope& method, InitLockHold& lock, InitReport& report) {
+    // A failed step leaves the lock, writes its message and then the Leave
+    // record, before the objects of this call go. `why`: the description for
+    // the caller, unless the driver-access component gave its own.
     auto fail = [&](const std::wstring& why, HRESULT hr, const char* message, unsigned leaveLevel,
-                    const char* leaveText, const char* leaveDetails, unsigned detailsValue) {
+                    const char* leaveDetails, unsigned detailsValue = 0) {
         report.Describe(why);
         lock.Release();
         Trace(TraceLevel::Error, kInitScope, "Internal", message, "");
-        Trace(leaveLevel, kInitScope, "Leave", leaveText, leaveDetails, detailsValue);
+        method.Leave(leaveLevel, leaveDetails, detailsValue);
+        method.WriteLeave();
         return hr;
     };
 
-    if (m_rawBuffer != nullptr) {
-        lock.Release();
-        Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave,
-              "We have already SmBios Data - return S_OK.");
+    if (m_table.Buffer() != nullptr) {
+        method.Leave("We have already SmBios Data - return S_OK.");
         return S_OK;
     }
 
@@ -202,8 +192,7 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
                                  Hex(created) +
                                  L"): it has to be registered and named for this feature and context in the "
                                  L"dependency table, and ComponentInitialize has to succeed first";
-        return fail(why, E_FAIL, "FAIL: Could not get required interfaces.", TraceLevel::Info, kInitLeave,
-                    "E_FAIL", 0);
+        return fail(why, E_FAIL, "FAIL: Could not get required interfaces.", TraceLevel::Info, "E_FAIL");
     }
 
     ULONG status = 0;
@@ -211,8 +200,7 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
     report.TakeFrom(m_driverServices.Get(), IID_IDriverServices, hr);
     if (FAILED(hr))
         return fail(L"the driver-access component could not be started (" + Hex(hr) + L")", hr,
-                    "FAIL: Start of accessor/driver failed.", TraceLevel::Info, kInitLeave, "hRes: 0x%X",
-                    static_cast<unsigned>(hr));
+                    "FAIL: Start of accessor/driver failed.", TraceLevel::Info, "hRes: 0x%X", hr);
     const bool startedHere = status == 0;
 
     status = 0;
@@ -220,12 +208,13 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
     report.TakeFrom(m_driverServices.Get(), IID_IDriverServices, hr);
     const std::wstring notOpen = L"the driver-access component could not be opened (" + Hex(hr) +
                                  L", status " + std::to_wstring(status) + L")";
-    if (FAILED(hr))
-        return fail(notOpen, hr, "FAIL: Open of accessor/driver failed.", TraceLevel::Info, "", "hRes: 0x%X",
-                    static_cast<unsigned>(hr));
+    if (FAILED(hr)) {
+        method.OmitLeaveText(); // this exit's record has none
+        return fail(notOpen, hr, "FAIL: Open of accessor/driver failed.", TraceLevel::Info, "hRes: 0x%X", hr);
+    }
     if (status != 0)
-        return fail(notOpen, E_FAIL, "FAIL: Open of accessor/driver failed.", TraceLevel::Verbose, kInitLeave,
-                    "hRes = E_FAIL", 0);
+        return fail(notOpen, E_FAIL, "FAIL: Open of accessor/driver failed.", TraceLevel::Verbose,
+                    "hRes = E_FAIL");
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Open Driver succeeded", "");
 
     // The size request: a byte array whose first four bytes are the size.
@@ -243,7 +232,7 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
         return fail(L"the driver-access component did not tell the size of the SMBIOS table (" + Hex(hr) +
                         L", status " + std::to_wstring(status) + L")",
                     FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios size failed.", TraceLevel::Verbose,
-                    kInitLeave, "hRes: E_FAIL", 0);
+                    "hRes: E_FAIL");
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Getting SMBios size succeeded", "");
 
     uint32_t size = 0;
@@ -259,19 +248,17 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "SMBios size", "%d", static_cast<int>(size));
     if (size == 0)
         return fail(L"the driver-access component reports an SMBIOS table of 0 bytes", E_FAIL,
-                    "FAIL: Block Size of SmBios Data is 0. Return E_FAIL.", TraceLevel::Info, kInitLeave,
-                    "E_FAIL", 0);
+                    "FAIL: Block Size of SmBios Data is 0. Return E_FAIL.", TraceLevel::Info, "E_FAIL");
 
     // The data request, with an output of `size` zero bytes.
     bytesReturned.Put()->vt = VT_UI4;
     output.Put();
-    m_rawBuffer = new (std::nothrow) uint8_t[size]();
-    if (m_rawBuffer == nullptr)
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size]());
+    if (buffer == nullptr)
         return fail(L"no memory for an SMBIOS table of " + std::to_wstring(size) + L" bytes", E_OUTOFMEMORY,
-                    "FAIL: Getting SMBios data failed.", TraceLevel::Verbose, kInitLeave, "hRes: 0x%X",
-                    static_cast<unsigned>(E_OUTOFMEMORY));
+                    "FAIL: Getting SMBios data failed.", TraceLevel::Verbose, "hRes: 0x%X", E_OUTOFMEMORY);
     {
-        CCVariantConversion<unsigned char> request(m_rawBuffer, size);
+        CCVariantConversion<unsigned char> request(buffer.get(), size);
         request.GetVariant(output.Get());
     }
     status = 0;
@@ -280,14 +267,11 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
     report.TakeFrom(m_driverAccess.Get(), IID_IDriverAccessRaw, hr);
     const bool countIsSize =
         SUCCEEDED(VariantChangeType(count.Put(), bytesReturned.Get(), 0, VT_UI4)) && count->ulVal == size;
-    if (FAILED(hr) || !countIsSize || status != 0) {
-        delete[] m_rawBuffer;
-        m_rawBuffer = nullptr;
+    if (FAILED(hr) || !countIsSize || status != 0)
         return fail(L"the driver-access component did not hand over the SMBIOS table (" + Hex(hr) +
                         L", status " + std::to_wstring(status) + L")",
                     FAILED(hr) ? hr : E_FAIL, "FAIL: Getting SMBios data failed.", TraceLevel::Verbose,
-                    kInitLeave, "hRes: 0x%X", static_cast<unsigned>(hr));
-    }
+                    "hRes: 0x%X", hr);
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Getting SMBios data succeeded", "");
     bytesReturned.Put();
     {
@@ -297,35 +281,29 @@ HRESULT CSmBiosImpl::Acquire(InitLockHold& lock, InitReport& report) {
         const unsigned char* bytes = answer.GetBufferPointer(&n);
         if (n != size || n == 0 || bytes == nullptr) {
             output.Put();
-            delete[] m_rawBuffer;
-            m_rawBuffer = nullptr;
             return fail(L"the driver-access component's answer holds " + std::to_wstring(n) +
                             L" bytes instead of the " + std::to_wstring(size) + L" it announced",
-                        E_FAIL, "FAIL: Invalid Buffer. Returning E_FAIL.", TraceLevel::Info, kInitLeave,
-                        "E_FAIL", 0);
+                        E_FAIL, "FAIL: Invalid Buffer. Returning E_FAIL.", TraceLevel::Info, "E_FAIL");
         }
-        std::memcpy(m_rawBuffer, bytes, size);
+        std::memcpy(buffer.get(), bytes, size);
     }
 
     m_driverServices->Close(&status);
     if (startedHere) m_driverServices->Stop(&status);
 
     HRESULT result = S_OK;
-    if (m_table.Attach(m_rawBuffer, size)) {
+    if (m_table.Attach(std::move(buffer), size)) {
         m_initialized = 1;
         Trace(TraceLevel::Verbose, kInitScope, "Internal", "Attached successfully to SMBios data block", "");
     } else {
+        // No memory for the indexes: the table freed the buffer, the object
+        // stays uninitialised and the next call acquires the table again.
         report.Describe(L"the SMBIOS table could not be attached");
-        // No memory for the indexes. Without its buffer the object stays
-        // uninitialised, and the next call acquires the table again.
-        delete[] m_rawBuffer;
-        m_rawBuffer = nullptr;
         Trace(TraceLevel::Error, kInitScope, "Internal", "FAIL: Failed to attach to SMBios data block",
               "hRes = E_FAIL");
         result = E_FAIL;
     }
     output.Put();
-    lock.Release();
-    Trace(TraceLevel::Info, kInitScope, "Leave", kInitLeave, "hRes: 0x%X", static_cast<unsigned>(result));
+    method.Leave("hRes: 0x%X", result);
     return result;
 }

@@ -8,6 +8,3 @@
 // The ITypeInfo of `iid` (an interface or the class) with one reference for
 // the caller, or the failure of loading the library.
 HRESULT GetKorvixTypeInfo(REFGUID guid, ITypeInfo** info);
-
-// Handle of the module that contains this code.
-HMODULE KorvixModuleHandle();

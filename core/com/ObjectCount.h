@@ -1,9 +1,8 @@
-// Live objects and server locks of the module; the module may unload when
-// both are zero.
+// Live objects and server locks of the module that holds the component.
 #pragma once
 
-#include <windows.h>
+#include "common/platform/Module.h"
 
-// Adds `delta` (+1 or -1) and returns the new count.
-LONG KorvixLockModule(LONG delta);
-LONG KorvixModuleLockCount();
+inline LONG KorvixModuleLockCount() {
+    return ModuleLockCount();
+}

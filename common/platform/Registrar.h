@@ -1,5 +1,5 @@
 // The platform's registration-script interpreter (the registrar object).
-// MinGW ships no declaration of it, so the part this module uses is here.
+// MinGW ships no declaration of it, so the part the servers use is here.
 #pragma once
 
 #include <windows.h>
