@@ -28,12 +28,15 @@ korvix_test_prefix() {
     flock 9
     export WINEPREFIX=$KORVIX_TEST_PREFIX
     {
-      if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        mkdir -p "$WINEPREFIX"
+      # A prefix is made once its system folder is; a registry alone (left by
+      # a server of a removed prefix at the same path) is started over.
+      local made=$WINEPREFIX/drive_c/windows/system32/kernel32.dll
+      if [ ! -f "$made" ]; then
+        rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
         "$WINE" wineboot -i >/dev/null 2>&1 </dev/null
         "$WINESERVER" -w
       fi
-      [ -f "$WINEPREFIX/system.reg" ] && { [ $# -eq 0 ] || korvix_wine_server "$1"; }
+      [ -f "$made" ] && { [ $# -eq 0 ] || korvix_wine_server "$1"; }
     } 9>&-
   ) 9>"$KORVIX_ROOT/build/test-wineprefix.lock"
 }

@@ -322,6 +322,10 @@ void FuzzCheckFailed(const char* condition, const char* file, int line) {
     std::abort();
 }
 
+// Scopes that write Enter/Leave records ask whether a record is wanted before
+// they build its text: every level is, so those texts reach the check below.
+std::atomic<unsigned> g_traceThreshold{TraceLevel::VerboseCC + 1};
+
 // The libraries call the trace entry point out of line in the fuzz build, where
 // the compiler checks every details format against its arguments.
 void Trace(unsigned level, const char* scope, const char* category, const char* text, const char* details,
