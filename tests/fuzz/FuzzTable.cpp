@@ -147,6 +147,7 @@ public:
         std::sort(types_.begin(), types_.end());
         types_.erase(std::unique(types_.begin(), types_.end()), types_.end());
         g_formatTraces = g_formatAll || h % kTraceShare == 0;
+        g_traceThreshold = g_formatTraces ? TraceLevel::VerboseCC + 1 : 0;
     }
 
     void Run() {
@@ -323,7 +324,8 @@ void FuzzCheckFailed(const char* condition, const char* file, int line) {
 }
 
 // Scopes that write Enter/Leave records ask whether a record is wanted before
-// they build its text: every level is, so those texts reach the check below.
+// they build its text: every level is for the inputs whose records are
+// formatted, so those texts reach the check below; none is for the others.
 std::atomic<unsigned> g_traceThreshold{TraceLevel::VerboseCC + 1};
 
 // The libraries call the trace entry point out of line in the fuzz build, where
