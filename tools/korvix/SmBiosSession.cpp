@@ -31,6 +31,7 @@ ULONG SmBiosSession::Single(bool byIndex, uint32_t key, Record& record, HRESULT&
     hr = byIndex
              ? object_->EnumAllInstances(key, names.Get(), values.Get(), &retVal)
              : object_->FindInstanceByHandle(static_cast<USHORT>(key), names.Get(), values.Get(), &retVal);
+    if (retVal == kNotFound && hr == E_OUTOFMEMORY) return kOutOfMemory;
     record = Record();
     if (byIndex)
         record.index = key;
@@ -67,6 +68,7 @@ ULONG SmBiosSession::RecordsOfType(uint8_t type, std::vector<Record>& records, H
     ULONG retVal = kNotFound;
     hr = object_->GetAllInstancesOfType(type, names.Get(), values.Get(), &retVal);
     records.clear();
+    if (retVal == kNotFound && hr == E_OUTOFMEMORY) return kOutOfMemory;
     if (retVal != kFound) return retVal;
     if (!ReadRecordList(*names.Get(), *values.Get(), records)) {
         hr = E_UNEXPECTED;

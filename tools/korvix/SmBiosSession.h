@@ -18,8 +18,11 @@ enum QueryResult : ULONG {
     kEnumNotStarted = 2,
     kNotFound = 3,
     kNoDecoder = 4,
-    // Not a RetVal of the component: its answer could not be read as records.
+    // Not RetVals of the component: its answer could not be read as records;
+    // it had no memory for the answer (RetVal 3 with E_OUTOFMEMORY, which
+    // must not read as "nothing there").
     kMalformedAnswer = 0xFFFFFFFFu,
+    kOutOfMemory = 0xFFFFFFFEu,
 };
 
 class SmBiosSession {

@@ -67,6 +67,8 @@ private:
 std::string QueryFailure(const char* method, ULONG retVal, HRESULT hr) {
     if (retVal == kMalformedAnswer)
         return std::string(method) + " answered with arrays that are not attribute records";
+    if (retVal == kOutOfMemory)
+        return std::string(method) + " had no memory for its answer: " + DescribeHResult(hr);
     return std::string(method) + " failed: RetVal " + std::to_string(retVal) + ", " + DescribeHResult(hr);
 }
 
