@@ -206,14 +206,18 @@ HRESULT CSmBiosImpl::Acquire(MethodScope& method, InitLockHold& lock, InitReport
     status = 0;
     hr = m_driverServices->Open(0, 0, &status);
     report.TakeFrom(m_driverServices.Get(), IID_IDriverServices, hr);
-    const std::wstring notOpen = L"the driver-access component could not be opened (" + Hex(hr) +
-                                 L", status " + std::to_wstring(status) + L")";
+    // Described only when it failed: a successful Initialize builds no text.
+    auto notOpen = [&] {
+        return L"the driver-access component could not be opened (" + Hex(hr) + L", status " +
+               std::to_wstring(status) + L")";
+    };
     if (FAILED(hr)) {
         method.OmitLeaveText(); // this exit's record has none
-        return fail(notOpen, hr, "FAIL: Open of accessor/driver failed.", TraceLevel::Info, "hRes: 0x%X", hr);
+        return fail(notOpen(), hr, "FAIL: Open of accessor/driver failed.", TraceLevel::Info, "hRes: 0x%X",
+                    hr);
     }
     if (status != 0)
-        return fail(notOpen, E_FAIL, "FAIL: Open of accessor/driver failed.", TraceLevel::Verbose,
+        return fail(notOpen(), E_FAIL, "FAIL: Open of accessor/driver failed.", TraceLevel::Verbose,
                     "hRes = E_FAIL");
     Trace(TraceLevel::Verbose, kInitScope, "Internal", "Open Driver succeeded", "");
 
