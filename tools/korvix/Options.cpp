@@ -221,5 +221,6 @@ const char* UsageText() {
            "  4  Initialize failed (no table: the message says why)\n"
            "  5  no structure of that type or with that handle (or none that decodes)\n"
            "  6  the requested type has no decoder\n"
-           "  7  a query failed unexpectedly\n";
+           "  7  a query failed unexpectedly\n"
+           "  8  the output could not be written in full\n";
 }

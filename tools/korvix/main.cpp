@@ -27,6 +27,7 @@ enum ExitCode {
     kNothingFound = 5,
     kTypeWithoutDecoder = 6,
     kQueryFailed = 7,
+    kOutputFailed = 8,
 };
 
 void Note(const std::string& message) {
@@ -220,6 +221,12 @@ int Run(const Options& o) {
     return Dump(session, o);
 }
 
+// A full disk or a broken pipe must not pass for a complete output.
+int Written(int code) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
+    return Fail(kOutputFailed, "the output could not be written in full (standard output refused it)");
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -231,12 +238,12 @@ int wmain(int argc, wchar_t** argv) {
     if (!parsed.error.empty()) return Fail(kUsage, parsed.error + " (korvix --help lists the options)");
     if (parsed.options.help) {
         Write(UsageText());
-        return kSuccess;
+        return Written(kSuccess);
     }
     if (parsed.options.listStrings) {
         for (const StringKeyword& keyword : StringKeywords())
             Write(std::string(keyword.name) + "\n");
-        return kSuccess;
+        return Written(kSuccess);
     }
-    return Run(parsed.options);
+    return Written(Run(parsed.options));
 }
