@@ -137,6 +137,13 @@ TEST(ModuleLife, TracingFromLoadToUnloadAndTheExports) {
         EXPECT_EQ(records.back().cls + " " + records.back().category, "CKorvixModule Leave");
         const auto is = [](const char* cls) { return [=](const TraceFileRecord& r) { return r.cls == cls; }; };
         EXPECT_TRUE(std::any_of(records.begin(), records.end(), is("CSmBiosImpl")));
+        // The object's methods name themselves in their Enter and Leave texts.
+        for (const std::string m : {"FinalConstruct", "ComponentInitialize", "FinalRelease"})
+            for (const char* what : {" has been entered.", " has been left."})
+                EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                                        [&](auto& r) { return r.text == "Method " + m + what; }),
+                          1)
+                    << m + what;
         EXPECT_EQ(std::count_if(records.begin(), records.end(), is("CKorvixModule")), 4);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), host ? 2 : 1);
     }
