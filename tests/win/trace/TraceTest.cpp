@@ -145,6 +145,35 @@ TEST(TraceFileRecord, LongAndWidenedDetailsAndTheEndMarkerEdge) {
     EXPECT_EQ(c.units.substr(c.units.size() - tail.size()), tail);
 }
 
+// A record buffer that cannot grow: the note that tracing stopped stands in the
+// record's place, and tracing and its gate stay off until configured again.
+static bool g_reallocFails = false;
+extern "C" void* __real_realloc(void* p, size_t n);
+extern "C" void* __wrap_realloc(void* p, size_t n) {
+    return g_reallocFails ? nullptr : __real_realloc(p, n);
+}
+
+TEST(TraceFileRecord, ABufferThatCannotGrowStopsTracing) {
+    TempFolder folder;
+    const std::wstring file = folder.File(L"nomem.trc");
+    std::atomic<unsigned> gate{0};
+    CCVireoTrace trace("NoSuchKey", 0x24, "CCVireoTrace_PID_", kBaseKey.c_str(), nullptr, &gate);
+    CCVireoTrace::Settings s;
+    s.fileName = file.c_str();
+    trace.Apply(s);
+    trace.Trace(2, "C::M", "Internal", "before", "");
+    EXPECT_GT(gate.load(), 2u);
+    g_reallocFails = true;
+    trace.Trace(2, "C::M", "Internal", "", "%s", std::string(3 * 4096, 'h').c_str());
+    g_reallocFails = false;
+    trace.Trace(2, "C::M", "Internal", "after", "");
+    const TraceFileContent c = ReadTraceFile(file, false);
+    ASSERT_EQ(c.records.size(), 1u);
+    EXPECT_EQ(c.records[0].text, "before");
+    EXPECT_TRUE(c.trailing.find("tracing was disabled") != std::string::npos) << c.trailing;
+    EXPECT_TRUE(!trace.Enabled() && gate.load() == 0);
+}
+
 // The first record appends to an existing file, truncates it with the clear
 // flag or, with a time limit, switches it first (a file the object creates
 // itself starts the clock); a file that cannot be written loses its records.
